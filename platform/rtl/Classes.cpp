@@ -3,38 +3,12 @@
 #include <algorithm>
 #include <numeric>
 
+#include "rtl/StrUtils.h"
 #include "rtl/Streams.h"
 
 namespace vcl {
 
 namespace {
-
-// Lower case of a Windows-1252 byte.
-unsigned char FoldCase(unsigned char C) {
-  if (C >= 'A' && C <= 'Z') return static_cast<unsigned char>(C + 32);
-  if (C >= 0xC0 && C <= 0xDE && C != 0xD7) return static_cast<unsigned char>(C + 32);
-  switch (C) {
-    case 0x8A: return 0x9A;
-    case 0x8C: return 0x9C;
-    case 0x8E: return 0x9E;
-    case 0x9F: return 0xFF;
-    default: return C;
-  }
-}
-
-int CompareBytes(const std::string& S1, const std::string& S2, bool IgnoreCase) {
-  size_t N = std::min(S1.size(), S2.size());
-  for (size_t i = 0; i < N; ++i) {
-    unsigned char A = static_cast<unsigned char>(S1[i]);
-    unsigned char B = static_cast<unsigned char>(S2[i]);
-    if (IgnoreCase) {
-      A = FoldCase(A);
-      B = FoldCase(B);
-    }
-    if (A != B) return A < B ? -1 : 1;
-  }
-  return S1.size() < S2.size() ? -1 : S1.size() > S2.size() ? 1 : 0;
-}
 
 std::string IndexMessage(int32_t Index) {
   return "List index out of bounds (" + std::to_string(Index) + ")";
@@ -455,7 +429,7 @@ void TStrings::PutObject(int32_t, TObject*) {}
 void TStrings::SetUpdateState(bool) {}
 
 int TStrings::CompareStrings(const std::string& S1, const std::string& S2) {
-  return CompareBytes(S1, S2, true);
+  return AnsiCompareText(S1, S2);
 }
 
 // --- TStringList -----------------------------------------------------------
@@ -620,7 +594,7 @@ void TStringList::SetUpdateState(bool Updating) {
 }
 
 int TStringList::CompareStrings(const std::string& S1, const std::string& S2) {
-  return CompareBytes(S1, S2, !FCaseSensitive);
+  return FCaseSensitive ? AnsiCompareStr(S1, S2) : AnsiCompareText(S1, S2);
 }
 
 void TStringList::Changed() {

@@ -129,7 +129,8 @@ class TStrings : public TPersistent {
   virtual void PutObject(int32_t Index, TObject* AObject);
   // Called with true at the start and false at the end of an update bracket.
   virtual void SetUpdateState(bool Updating);
-  // How this list compares strings (IndexOf, IndexOfName): ignoring case.
+  // How this list compares strings (IndexOf, IndexOfName, sorting): the
+  // Windows-1252 collation, ignoring case.
   virtual int CompareStrings(const std::string& S1, const std::string& S2);
   [[noreturn]] static void Error(const std::string& Msg, int32_t Data);
 
