@@ -125,7 +125,7 @@ std::string ExpandFileName(std::string_view FileName) {
     rest = FileName.substr(d);
     sep = '\\';
   } else if (!FileName.empty() && IsPathDelimiter(FileName[0])) {
-    prefix = "/";
+    prefix.assign(1, '/');
     rest = FileName;
   } else {
     joined = GetCurrentDir();
