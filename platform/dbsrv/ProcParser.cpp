@@ -147,8 +147,19 @@ class TProcParser : public TDialectCursor {
   }
 
 
+  // Words that cannot continue an expression of a body; stopping there lets a
+  // missing ";" be reported where the next statement starts.
+  static std::vector<std::string_view> StopsWith(std::initializer_list<std::string_view> More) {
+    std::vector<std::string_view> R{"else",  "elseif", "set",     "declare", "select", "insert", "update",
+                                    "delete", "call",  "message", "return",  "while",  "begin"};
+    R.insert(R.end(), More);
+    return R;
+  }
+
   void ParseOne(TProcStmt& S, int Depth) {
-    static const std::vector<std::string_view> Stops{"else", "elseif"};
+    static const std::vector<std::string_view> Stops = StopsWith({});
+    static const std::vector<std::string_view> ThenStops = StopsWith({"then"});
+    static const std::vector<std::string_view> LoopStops = StopsWith({"loop"});
     const TToken& T = Peek();
     if (Accept("declare")) {
       S.Kind = psDeclare;
@@ -169,7 +180,7 @@ class TProcParser : public TDialectCursor {
       S.Kind = psIf;
       do {
         TProcBranch B;
-        B.Cond = Expression({"then"});
+        B.Cond = Expression(ThenStops);
         Expect("then");
         B.Body = Block(Depth);
         S.Branches.push_back(std::move(B));
@@ -182,7 +193,7 @@ class TProcParser : public TDialectCursor {
       Expect("if");
     } else if (Accept("while")) {
       S.Kind = psWhile;
-      S.Cond = Expression({"loop"});
+      S.Cond = Expression(LoopStops);
       Expect("loop");
       S.Body = Block(Depth);
       Expect("end");
