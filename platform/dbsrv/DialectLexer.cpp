@@ -167,10 +167,14 @@ class TLexer {
       case '[':
         T.Kind = tkQuotedName;
         return ReadQuoted(']', T, R);
-      case '?':
+      case '?': {
+        // ?NNN: the same number is the same host variable, as SQLite reads it.
         T.Kind = tkHostMarker;
-        FPos++;
+        size_t From = ++FPos;
+        while (IsDigit(At(FPos))) FPos++;
+        T.Value = std::string(FText.substr(From, FPos - From));
         return true;
+      }
       case ':':
         if (IsWordStart(At(FPos + 1))) {
           T.Kind = tkHostMarker;

@@ -34,7 +34,7 @@ enum TTokenKind : uint8_t {
   tkString,      ///< 'text' with '' escapes; Value holds the text unescaped
   tkNumber,      ///< 12, 1.5, .5e3, 0x1F
   tkBlob,        ///< X'0A1B'
-  tkHostMarker,  ///< ? or :name; Value holds the name (empty for ?)
+  tkHostMarker,  ///< ?, ?NNN or :name; Value holds the name or number (empty for ?)
   tkOperator,    ///< punctuation and operators: ( ) , ; . + - || <> ...
   tkEnd          ///< end of text; always the last token
 };

@@ -25,7 +25,7 @@ TEST(DialectLexer, TokenKindsAndDecodedValues) {
       {"'it''s' \"my \"\"col\"\"\"", "s:it's q:my \"col\" "},
       {"[odd name] `x`", "q:odd name q:x "},
       {"x'0aFF' 12 1.5 .5e3 0x1F 3e", "b:0aFF n:12 n:1.5 n:.5e3 n:0x1F n:3 w:e "},
-      {"? :name ::x", "h:? h:name o:: h:x "},
+      {"? :name ::x ?12", "h:? h:name o:: h:x h:12 "},
       {"a||b<>c!=d<=e>=f==g<<h>>i->j->>k", "w:a o:|| w:b o:<> w:c o:!= w:d o:<= w:e o:>= w:f o:== w:g o:<< "
                                             "w:h o:>> w:i o:-> w:j o:->> w:k "},
       {"'a;b' ; 'c--d' /* ; */ -- ;\n e // ;", "s:a;b o:; s:c--d w:e "},

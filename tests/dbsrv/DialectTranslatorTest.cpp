@@ -155,6 +155,14 @@ TEST(DialectTranslator, NumbersHostVariablesAndVariablesAsParameters) {
   }
 }
 
+TEST(DialectTranslator, NumberedMarkersKeepTheirIdentity) {
+  TDialectResult R = ParseStatement("select ?2, ?1, ?2, ?");
+  ASSERT_TRUE(R.Ok);
+  EXPECT_EQ(R.Statement.Sql.Sql, "select ?1, ?2, ?1, ?3");
+  ASSERT_EQ(R.Statement.HostVars.size(), 3u);
+  EXPECT_EQ(R.Statement.HostVars[0].Name, "2");
+}
+
 TEST(DialectTranslator, LeavesNamesThatAStatementDefinesOrAssigns) {
   TDialectHooks Hooks;
   Hooks.IsVariable = [](std::string_view N) { return N == "v"; };

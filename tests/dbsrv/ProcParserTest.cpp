@@ -141,6 +141,23 @@ TEST(ProcParser, LocalsAreVariablesOnlyInTheirBlock) {
   EXPECT_TRUE(D->Body[1].Sql.Slots.empty());
 }
 
+TEST(ProcParser, HeadVariantsAndTheDefinitionTextAsWritten) {
+  // The definition text is kept byte for byte: the components search it for "result(".
+  const char* Text = "create or replace procedure q(out x int)result(a int) begin select 1 end";
+  auto D = Parsed(Text);
+  ASSERT_TRUE(D);
+  EXPECT_TRUE(D->OrReplace);
+  EXPECT_EQ(D->Text, Text);
+  EXPECT_EQ(D->Params[0].Mode, pmOut);
+  ASSERT_EQ(D->Result.size(), 1u);
+  ASSERT_EQ(D->Body.size(), 1u);
+  EXPECT_TRUE(D->Body[0].IsResultSet);
+  auto NoParams = Parsed("create procedure r begin end");
+  ASSERT_TRUE(NoParams);
+  EXPECT_TRUE(NoParams->Params.empty());
+  EXPECT_TRUE(NoParams->Body.empty());
+}
+
 TEST(ProcParser, Functions) {
   auto D = Parsed(
       "create function dba.full_name(first varchar(20), last varchar(20)) returns varchar(41)\n"
