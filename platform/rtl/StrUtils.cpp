@@ -165,12 +165,13 @@ const uint8_t kOemToAnsi[128] = {
     0x3D, 0xB1, 0x3D, 0x3D, 0x28, 0x29, 0xF7, 0x7E, 0xB0, 0xB7, 0xB7, 0x76, 0x6E, 0xB2, 0x3F, 0xA0,
 };
 
-void ConvertBuff(const char* Src, char* Dst, size_t Length, const uint8_t* High) {
-  if (Src == nullptr || Dst == nullptr) return;
+bool ConvertBuff(const char* Src, char* Dst, size_t Length, const uint8_t* High) {
+  if (Src == nullptr || Dst == nullptr) return false;
   for (size_t i = 0; i < Length; ++i) {
     const uint8_t c = static_cast<uint8_t>(Src[i]);
     Dst[i] = static_cast<char>(c < 0x80 ? c : High[c - 0x80]);
   }
+  return true;
 }
 
 }  // namespace
@@ -281,12 +282,12 @@ std::string StringReplace(std::string_view S, std::string_view OldPattern,
   return result;
 }
 
-void CharToOemBuff(const char* Src, char* Dst, size_t Length) {
-  ConvertBuff(Src, Dst, Length, kAnsiToOem);
+bool CharToOemBuff(const char* Src, char* Dst, size_t Length) {
+  return ConvertBuff(Src, Dst, Length, kAnsiToOem);
 }
 
-void OemToCharBuff(const char* Src, char* Dst, size_t Length) {
-  ConvertBuff(Src, Dst, Length, kOemToAnsi);
+bool OemToCharBuff(const char* Src, char* Dst, size_t Length) {
+  return ConvertBuff(Src, Dst, Length, kOemToAnsi);
 }
 
 }  // namespace vcl

@@ -72,7 +72,8 @@ std::string StringReplace(std::string_view S, std::string_view OldPattern,
 // becomes its nearest plain form (accent dropped, box-drawing lines as
 // '-', '|' or '+', Greek letters as Latin look-alikes) or '?' when there is
 // none, so a round trip is lossless only for characters both pages share.
-void CharToOemBuff(const char* Src, char* Dst, size_t Length);
-void OemToCharBuff(const char* Src, char* Dst, size_t Length);
+// False (nothing converted) when a buffer is null.
+bool CharToOemBuff(const char* Src, char* Dst, size_t Length);
+bool OemToCharBuff(const char* Src, char* Dst, size_t Length);
 
 }  // namespace vcl

@@ -196,8 +196,10 @@ TEST(StrUtilsTest, OemConversionBestFitsAndWorksInPlace) {
   std::string all(256, '\0');
   for (int i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
   std::string out(256, '\0');
-  vcl::CharToOemBuff(all.data(), out.data(), all.size());
+  EXPECT_TRUE(vcl::CharToOemBuff(all.data(), out.data(), all.size()));
   EXPECT_EQ(out.substr(0, 128), all.substr(0, 128));
+  EXPECT_FALSE(vcl::OemToCharBuff(nullptr, out.data(), 4));
+  EXPECT_FALSE(vcl::CharToOemBuff(all.data(), nullptr, 4));
 }
 
 }  // namespace
