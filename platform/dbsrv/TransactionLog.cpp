@@ -1,0 +1,164 @@
+#include "dbsrv/TransactionLog.h"
+
+#include "dbsrv/Errors.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace vdbsrv {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kMagic[8] = {'V', 'D', 'B', 'T', 'L', 'O', 'G', '1'};
+
+void PutU32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+void PutU64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+uint64_t GetLE(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+[[noreturn]] void IoFailure(const std::string& what) { throw ServerError(errIoError, what); }
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) IoFailure("cannot read " + path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+std::string TransactionLog::PathFor(std::string_view databaseFile) {
+  fs::path p(databaseFile);
+  p.replace_extension(".log");
+  return p.string();
+}
+
+TransactionLog::TransactionLog(std::string path) : path_(std::move(path)) {
+  std::error_code ec;
+  if (!fs::exists(path_, ec)) {
+    WriteHeader(0);
+    return;
+  }
+  // Continue the numbering of an existing log.
+  std::string data = ReadAll(path_);
+  if (data.size() < kHeaderSize || std::memcmp(data.data(), kMagic, 8) != 0)
+    throw ServerError(errUnableToStartDatabase, "damaged transaction log " + path_);
+  auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  nextRecord_ = GetLE(p + 8, 8);
+  size_t pos = kHeaderSize;
+  while (pos + 12 <= data.size()) {
+    uint64_t len = GetLE(p + pos, 4);
+    nextRecord_ = GetLE(p + pos + 4, 8) + 1;
+    pos += 12 + len;
+  }
+}
+
+void TransactionLog::WriteHeader(uint64_t firstRecord) {
+  std::string header(kMagic, 8);
+  PutU64(header, firstRecord);
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  out.write(header.data(), static_cast<std::streamsize>(header.size()));
+  if (!out) IoFailure("cannot create transaction log " + path_);
+}
+
+void TransactionLog::Append(const std::vector<std::string>& statements) {
+  if (statements.empty()) return;
+  std::string payload;
+  PutU32(payload, static_cast<uint32_t>(statements.size()));
+  for (const auto& s : statements) {
+    PutU32(payload, static_cast<uint32_t>(s.size()));
+    payload.append(s);
+  }
+  std::string record;
+  PutU32(record, static_cast<uint32_t>(payload.size()));
+  PutU64(record, nextRecord_);
+  record.append(payload);
+  std::ofstream out(path_, std::ios::binary | std::ios::app);
+  out.write(record.data(), static_cast<std::streamsize>(record.size()));
+  out.flush();
+  if (!out) IoFailure("cannot write transaction log " + path_);
+  ++nextRecord_;
+}
+
+uint64_t TransactionLog::Size() const {
+  std::error_code ec;
+  auto size = fs::file_size(path_, ec);
+  return ec ? 0 : size;
+}
+
+void TransactionLog::RenameAndRestart(const std::string& newPath, uint64_t keepBytes) {
+  std::string data = ReadAll(path_);
+  if (keepBytes > data.size()) keepBytes = data.size();
+  std::error_code ec;
+  fs::rename(path_, newPath, ec);
+  if (ec) IoFailure("cannot rename transaction log to " + newPath);
+  fs::resize_file(newPath, keepBytes, ec);
+  if (ec) IoFailure("cannot truncate " + newPath);
+  // The restarted log numbers on from the first record it does not hold.
+  uint64_t first = nextRecord_;
+  std::string tail = data.substr(keepBytes);
+  if (tail.size() >= 12)
+    first = GetLE(reinterpret_cast<const unsigned char*>(tail.data()) + 4, 8);
+  WriteHeader(first);
+  if (!tail.empty()) {
+    std::ofstream out(path_, std::ios::binary | std::ios::app);
+    out.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    if (!out) IoFailure("cannot write transaction log " + path_);
+  }
+}
+
+size_t TransactionLog::Replay(sqlite3* db, const std::string& path) {
+  std::string data = ReadAll(path);
+  if (data.size() < kHeaderSize || std::memcmp(data.data(), kMagic, 8) != 0)
+    throw ServerError(errRuntime, "not a transaction log: " + path);
+  auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  size_t pos = kHeaderSize, applied = 0;
+  auto exec = [&](const std::string& sql) {
+    char* err = nullptr;
+    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+    std::string text = err ? err : "";
+    sqlite3_free(err);
+    if (rc != SQLITE_OK) throw ServerError(MapSqliteError(rc, text));
+  };
+  while (pos < data.size()) {
+    if (pos + 12 > data.size()) throw ServerError(errRuntime, "damaged transaction log record");
+    uint64_t len = GetLE(p + pos, 4);
+    size_t end = pos + 12 + len;
+    if (end > data.size() || len < 4) throw ServerError(errRuntime, "damaged transaction log record");
+    size_t q = pos + 12;
+    uint64_t count = GetLE(p + q, 4);
+    q += 4;
+    exec("BEGIN");
+    try {
+      for (uint64_t i = 0; i < count; ++i) {
+        if (q + 4 > end) throw ServerError(errRuntime, "damaged transaction log record");
+        uint64_t n = GetLE(p + q, 4);
+        q += 4;
+        if (q + n > end) throw ServerError(errRuntime, "damaged transaction log record");
+        exec(data.substr(q, n));
+        q += n;
+      }
+      exec("COMMIT");
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    pos = end;
+    ++applied;
+  }
+  return applied;
+}
+
+}  // namespace vdbsrv
