@@ -30,6 +30,7 @@ Connection::Connection(std::shared_ptr<Database> database, sqlite3* handle, uint
       userName_(std::move(userName)),
       name_(std::move(name)),
       engineName_(database_->EngineName()),
+      engineVersion_(database_->EngineVersion()),
       databaseName_(database_->Name()),
       options_(database_->Options()) {
   sqlite3_progress_handler(db_, 1000, &Connection::ProgressHandler, this);

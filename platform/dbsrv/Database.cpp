@@ -22,10 +22,12 @@ std::string CheckedFile(const std::string& file) {
 
 }  // namespace
 
-Database::Database(std::string file, std::string name, std::string engineName, bool autoStop)
+Database::Database(std::string file, std::string name, std::string engineName,
+                   std::string engineVersion, bool autoStop)
     : file_(CheckedFile(file)),
       name_(std::move(name)),
       engineName_(std::move(engineName)),
+      engineVersion_(std::move(engineVersion)),
       autoStop_(autoStop),
       log_([&] {
         // Check the file before the log beside it is created.

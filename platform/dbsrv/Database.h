@@ -20,11 +20,13 @@ class Database {
  public:
   // Opens and checks the file (ServerError -83 missing, -82 not a database
   // of this server or damaged) and opens its transaction log.
-  Database(std::string file, std::string name, std::string engineName, bool autoStop);
+  Database(std::string file, std::string name, std::string engineName, std::string engineVersion,
+           bool autoStop);
 
   const std::string& File() const { return file_; }  // absolute, normalised
   const std::string& Name() const { return name_; }
   const std::string& EngineName() const { return engineName_; }
+  const std::string& EngineVersion() const { return engineVersion_; }
   // Stops when its last connection leaves (started by a connect).
   bool AutoStop() const { return autoStop_; }
   int PageSize() const { return pageSize_; }
@@ -43,7 +45,7 @@ class Database {
   bool OtherTransactionsOpen(const Connection* except) const;
 
  private:
-  std::string file_, name_, engineName_;
+  std::string file_, name_, engineName_, engineVersion_;
   bool autoStop_;
   int pageSize_ = 4096;
   TransactionLog log_;

@@ -76,7 +76,7 @@ std::shared_ptr<Database> Server::StartDatabaseLocked(Engine& engine, const std:
     }
     if (SameFile(db->File(), file)) return db;
   }
-  auto db = std::make_shared<Database>(file, std::move(name), engine.name, autoStop);
+  auto db = std::make_shared<Database>(file, std::move(name), engine.name, engine.version, autoStop);
   engine.databases.push_back(db);
   return db;
 }
