@@ -27,6 +27,7 @@ enum TPropKind : uint8_t {
   pkEnumeration,  // vaIdent, one of EnumNames
   pkSet,          // vaSet, elements from EnumNames
   pkStrings,      // vaList, written as "<Name>.Strings = ( ... )"
+  pkComponent,    // a reference: vaNil or the component's name, resolved after reading
 };
 
 using TPropGetter = std::function<TPropertyValue(TPersistent* Instance)>;
@@ -210,6 +211,26 @@ TPropInfo StringsProperty(std::string Name, S* (T::*Getter)() const) {
       throw;
     }
     Strings->EndUpdate();
+  };
+  return P;
+}
+
+// A reference to another component, written as its name (or Owner.Name
+// for a component of another root) and resolved once the whole stream is
+// read. The setter receives nullptr or a C.
+template <class T, class C, class A>
+TPropInfo ComponentProperty(std::string Name, C* (T::*Getter)() const, void (T::*Setter)(A)) {
+  TPropInfo P{Name, pkComponent, {}, {}, TPropertyValue::ComponentRef(nullptr), {}};
+  P.Get = [=](TPersistent* I) { return TPropertyValue::ComponentRef((props_detail::As<T>(I, Name)->*Getter)()); };
+  P.Set = [=](TPersistent* I, const TPropertyValue& V) {
+    C* Target = nullptr;
+    if (V.Reference != nullptr) {
+      Target = dynamic_cast<C*>(V.Reference);
+      if (Target == nullptr)
+        throw EConvertError(V.Reference->Name() + " is a " + V.Reference->ClassName() +
+                            ", which does not fit property " + Name);
+    }
+    (props_detail::As<T>(I, Name)->*Setter)(Target);
   };
   return P;
 }

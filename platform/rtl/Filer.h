@@ -54,8 +54,9 @@ class TFiler : public TObject {
 };
 
 // Reads one object tree. Every component read carries csLoading and, while
-// its own properties are read, csReading; setters run in stream order and
-// Loaded runs on all of them afterwards, owner first. Nested objects are
+// its own properties are read, csReading; setters run in stream order,
+// component references are set once the whole tree is read (csFixups until
+// then), and Loaded runs on all of them afterwards, owner first. Nested objects are
 // owned by the root. On any error the components this reader created are
 // freed, and the error is an EReadError (EClassNotFound for an unknown
 // class) whose message ends in "on line <n>".
@@ -92,6 +93,8 @@ class TReader : public TFiler {
   void SetPublished(TComponent* Instance, const TPropInfo& Prop, const TPropertyValue& Value);
   [[noreturn]] void PropertyError(TComponent* Instance, const std::string& Reason, int32_t Line);
   void Cleanup(TComponent* GivenRoot);
+  void ResolveFixups();
+  TComponent* FindReference(const std::string& Path) const;
   [[noreturn]] void WrongType();
 
   TStream& FStream;                      // source, read from its position
@@ -102,6 +105,15 @@ class TReader : public TFiler {
   bool FPropHandled = false;             // a DefineProperty call took it
   std::optional<TPropertyValue> FValue;  // its value, until a Read* takes it
   TComponent* FInstance = nullptr;       // component whose property is being read
+  // A component property whose target may come later in the stream.
+  struct TFixup {
+    TComponent* Instance;  // whose property it is
+    const TPropInfo* Prop; // the property (lives in the registry)
+    std::string PropName;  // as written, for messages
+    std::string Path;      // Name or Root.Name
+    int32_t Line;          // where the value stands
+  };
+  std::vector<TFixup> FFixups;           // pending until the whole tree is read
   int32_t FValueLine = 0;                // line where that value starts
 };
 
@@ -137,6 +149,7 @@ class TWriter : public TFiler {
  private:
   void WriteObject(TComponent* Instance, TComponent* AncestorInstance, int32_t Level);
   void WriteLine(int32_t Level, const std::string& Text);
+  std::string ReferencePath(TComponent* Target) const;
 
   TStream& FStream;                      // destination
   std::string FText;                     // the text so far, written at the end

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "rtl/Components.h"
 #include "rtl/StrUtils.h"
 
 namespace vcl {
@@ -61,6 +62,14 @@ TPropertyValue TPropertyValue::Binary(std::string Bytes) {
   return V;
 }
 
+TPropertyValue TPropertyValue::ComponentRef(TComponent* Component) {
+  TPropertyValue V;
+  V.Type = Component != nullptr ? vaIdent : vaNil;
+  V.Reference = Component;
+  if (Component != nullptr) V.Text = Component->Name();
+  return V;
+}
+
 namespace {
 
 std::vector<std::string> FoldedSorted(const std::vector<std::string>& Items) {
@@ -77,6 +86,7 @@ bool TPropertyValue::operator==(const TPropertyValue& Other) const {
   if (Type != Other.Type) return false;
   switch (Type) {
     case vaNull:
+    case vaNil:
     case vaFalse:
     case vaTrue: return true;
     case vaInt64: return Integer == Other.Integer;

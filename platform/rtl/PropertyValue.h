@@ -19,7 +19,10 @@ enum TValueType : uint8_t {
   vaTrue,      // the identifier True
   vaBinary,    // bytes written as hex in braces
   vaSet,       // identifiers in brackets
+  vaNil,       // the identifier nil: no component
 };
+
+class TComponent;
 
 struct TPropertyValue {
   TValueType Type = vaNull;
@@ -27,6 +30,7 @@ struct TPropertyValue {
   double Float = 0;                // vaExtended
   std::string Text;                // vaString, vaIdent, vaBinary (the bytes)
   std::vector<std::string> Items;  // vaSet (identifiers), vaList (strings)
+  TComponent* Reference = nullptr; // component properties: the component, or null
 
   static TPropertyValue Int(int64_t Value);
   static TPropertyValue Extended(double Value);
@@ -36,6 +40,9 @@ struct TPropertyValue {
   static TPropertyValue SetOf(std::vector<std::string> Elements);
   static TPropertyValue List(std::vector<std::string> Strings);
   static TPropertyValue Binary(std::string Bytes);
+  // A component property's value: vaNil for null, else vaIdent holding the
+  // component's name (the writer turns it into a path from the root).
+  static TPropertyValue ComponentRef(TComponent* Component);
 
   bool IsBoolean() const { return Type == vaFalse || Type == vaTrue; }
   // Set elements compare without regard to order or case; identifiers

@@ -36,6 +36,7 @@ TComponent* TReader::ReadRootComponent(TComponent* Root, TComponent* Owner) {
   FParser.emplace(std::move(Text));
   FCreated.clear();
   FLoaded.clear();
+  FFixups.clear();
   FRoot = Root;
   TComponent* Result = nullptr;
   try {
@@ -45,6 +46,7 @@ TComponent* TReader::ReadRootComponent(TComponent* Root, TComponent* Owner) {
     // Objects owned elsewhere by their factory still belong to the root.
     for (TComponent* C : FCreated)
       if (C != Result && C->Owner() == nullptr) Result->InsertComponent(C);
+    ResolveFixups();
     for (TComponent* C : FLoaded) C->Loaded();
   } catch (...) {
     Cleanup(Root);
@@ -60,6 +62,8 @@ TComponent* TReader::ReadRootComponent(TComponent* Root, TComponent* Owner) {
 }
 
 void TReader::Cleanup(TComponent* GivenRoot) {
+  FFixups.clear();
+  for (TComponent* C : FLoaded) C->FComponentState.Exclude(csFixups);
   auto Created = [&](TComponent* C) { return std::find(FCreated.begin(), FCreated.end(), C) != FCreated.end(); };
   // Components that existed before the read survive it, without the flags.
   for (TComponent* C : FLoaded)
@@ -204,6 +208,15 @@ void TReader::SetPublished(TComponent* Instance, const TPropInfo& Prop, const TP
                                           [&](const std::string& E) { return InNames(Prop.EnumNames, E); });
       break;
     case pkStrings: Ok = V.Type == vaList; break;
+    case pkComponent:
+      Ok = V.Type == vaNil || V.Type == vaIdent;
+      if (Ok && V.Type == vaIdent) {
+        // Resolved when the whole tree is there: the target may come later.
+        FFixups.push_back({Instance, &Prop, FPropName, V.Text, Line});
+        Instance->FComponentState.Include(csFixups);
+        return;
+      }
+      break;
   }
   if (!Ok) PropertyError(Instance, kInvalidValue, Line);
   try {
@@ -213,6 +226,39 @@ void TReader::SetPublished(TComponent* Instance, const TPropInfo& Prop, const TP
   } catch (const Exception& E) {
     PropertyError(Instance, E.Message(), Line);
   }
+}
+
+TComponent* TReader::FindReference(const std::string& Path) const {
+  size_t Dot = Path.find('.');
+  if (Dot == std::string::npos)
+    return AnsiSameText(Path, FRoot->Name()) ? FRoot : FRoot->FindComponent(Path);
+  // Root.Name, or Other.Name for a root that shares our root's owner.
+  std::string First = Path.substr(0, Dot), Rest = Path.substr(Dot + 1);
+  TComponent* Base = nullptr;
+  if (AnsiSameText(First, FRoot->Name()))
+    Base = FRoot;
+  else if (FRoot->Owner() != nullptr)
+    Base = FRoot->Owner()->FindComponent(First);
+  return Base != nullptr && Rest.find('.') == std::string::npos ? Base->FindComponent(Rest) : nullptr;
+}
+
+void TReader::ResolveFixups() {
+  std::vector<TFixup> Fixups;
+  Fixups.swap(FFixups);
+  for (const TFixup& F : Fixups) {
+    FPropName = F.PropName;
+    TComponent* Target = FindReference(F.Path);
+    if (Target == nullptr) PropertyError(F.Instance, "Component " + F.Path + " not found", F.Line);
+    TPropertyValue V = TPropertyValue::ComponentRef(Target);
+    try {
+      F.Prop->Set(F.Instance, V);
+    } catch (const EReadError&) {
+      throw;
+    } catch (const Exception& E) {
+      PropertyError(F.Instance, E.Message(), F.Line);
+    }
+  }
+  for (TComponent* C : FLoaded) C->FComponentState.Exclude(csFixups);
 }
 
 std::string TReader::ParseString() {
@@ -238,7 +284,9 @@ TPropertyValue TReader::ParseValue() {
     case tkString: return TPropertyValue::String(ParseString());
     case tkBinary: Result = TPropertyValue::Binary(T.Text); P.Next(); return Result;
     case tkIdent:
-      if (AnsiSameText(T.Text, "True"))
+      if (AnsiSameText(T.Text, "nil"))
+        Result.Type = vaNil;
+      else if (AnsiSameText(T.Text, "True"))
         Result = TPropertyValue::Boolean(true);
       else if (AnsiSameText(T.Text, "False"))
         Result = TPropertyValue::Boolean(false);

@@ -69,6 +69,7 @@ std::string TWriter::FormatValue(const TPropertyValue& Value, int32_t Level) {
     case vaIdent:
       if (Value.Text.empty()) throw EWriteError("Cannot write an empty identifier");
       return Value.Text;
+    case vaNil: return "nil";
     case vaFalse: return "False";
     case vaTrue: return "True";
     case vaSet: {
@@ -98,6 +99,14 @@ std::string TWriter::FormatValue(const TPropertyValue& Value, int32_t Level) {
 }
 
 TWriter::TWriter(TStream& Stream) : FStream(Stream) {}
+
+std::string TWriter::ReferencePath(TComponent* Target) const {
+  if (Target->Name().empty()) throw EWriteError("Cannot write a reference to an unnamed " + Target->ClassName());
+  if (Target == FRoot || Target->Owner() == FRoot || Target->Owner() == nullptr) return Target->Name();
+  if (Target->Owner()->Name().empty())
+    throw EWriteError("Cannot write a reference to " + Target->Name() + " of an unnamed owner");
+  return Target->Owner()->Name() + "." + Target->Name();
+}
 
 void TWriter::WriteLine(int32_t Level, const std::string& Text) {
   FText += Indent(Level);
@@ -148,6 +157,7 @@ void TWriter::WriteObject(TComponent* Instance, TComponent* AncestorInstance, in
     } else if (Prop.Default && Value == *Prop.Default) {
       continue;
     }
+    if (Prop.Kind == pkComponent && Value.Reference != nullptr) Value.Text = ReferencePath(Value.Reference);
     std::string Name = Prop.Kind == pkStrings ? Prop.Name + ".Strings" : Prop.Name;
     WriteLine(Level + 1, Name + " = " + FormatValue(Value, Level + 1));
   }

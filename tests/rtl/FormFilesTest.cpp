@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -51,11 +52,17 @@ class TWidget : public TComponent {
   TStyles Styles() const { return FStyles; }
   void SetStyles(TStyles V) { Note("Styles"); FStyles = V; }
   vcl::TStringList* Lines() const { return FLines.get(); }
+  TWidget* Buddy() const { return FBuddy; }
+  void SetBuddy(TWidget* V) { Note("Buddy"); FBuddy = V; }
 
   std::string Blob;   // streamed as the binary property Data
   int64_t Extra = 0;  // streamed as the defined property Extra when not 0
 
  protected:
+  void Notification(TComponent* AComponent, vcl::TOperation Operation) override {
+    TComponent::Notification(AComponent, Operation);
+    if (Operation == vcl::opRemove && AComponent == FBuddy) FBuddy = nullptr;
+  }
   void Loaded() override {
     Log.push_back("Loaded " + Name() + " " + Flags(this));
     TComponent::Loaded();
@@ -88,6 +95,7 @@ class TWidget : public TComponent {
   TShape FShape = shCircle;
   TStyles FStyles;
   std::unique_ptr<vcl::TStringList> FLines;
+  TWidget* FBuddy = nullptr;
 };
 
 // A descendant class: its table extends TWidget's and changes a default.
@@ -128,7 +136,8 @@ void RegisterTestClasses() {
                                           &TWidget::SetShape, std::optional<TShape>(shCircle)),
                         vcl::SetProperty("Styles", {"stBold", "stItalic", "stUnderline"}, &TWidget::Styles,
                                          &TWidget::SetStyles),
-                        vcl::StringsProperty("Lines", &TWidget::Lines)});
+                        vcl::StringsProperty("Lines", &TWidget::Lines),
+                        vcl::ComponentProperty("Buddy", &TWidget::Buddy, &TWidget::SetBuddy)});
     vcl::RegisterClass("TGadget", [](TComponent* Owner) { return new TGadget(Owner); },
                        {vcl::IntegerProperty("Size", &TGadget::Size, &TGadget::SetSize, 10),
                         vcl::EnumProperty("Shape", {"shCircle", "shSquare", "shTriangle"}, &TWidget::Shape,
@@ -401,6 +410,11 @@ TEST_F(FormFilesTest, BadInputRaisesWithLineAndLeavesNothingBehind) {
        "Error reading P.Mode: Mode bad is not allowed on line 4"},
       {Head + "  Count = ?\n", "Invalid character '?' on line 3"},
       {Head + "end\nobject X: TWidget\nend\n", "Expected end of file but found 'object' on line 4"},
+      {Head + "  object W: TWidget\n    Buddy = Nobody\n  end\nend\n",
+       "Error reading W.Buddy: Component Nobody not found on line 4"},
+      {Head + "  Buddy = P\n  object P: TPicky\n  end\nend\n",
+       "Error reading Form1.Buddy: P is a TPicky, which does not fit property Buddy on line 3"},
+      {Head + "  Buddy = 'W'\nend\n", "Error reading Form1.Buddy: Invalid property value on line 3"},
   };
   for (auto& C : Cases) {
     SCOPED_TRACE(C.Text);
@@ -437,7 +451,7 @@ TEST_F(FormFilesTest, RegistryChainsTablesAndRejectsDuplicates) {
   std::vector<std::string> Names;
   for (const auto& P : Gadget.Properties()) Names.push_back(P.Name);
   EXPECT_EQ(Names, (std::vector<std::string>{"Tag", "Count", "Ratio", "Caption", "Enabled", "Shape", "Styles",
-                                             "Lines", "Size"}));
+                                             "Lines", "Buddy", "Size"}));
   EXPECT_EQ(*Gadget.FindProperty("shape")->Default, vcl::TPropertyValue::Ident("shSquare"));
   EXPECT_EQ(*vcl::FindClass("TWidget").FindProperty("Shape")->Default, vcl::TPropertyValue::Ident("shCircle"));
 
@@ -493,6 +507,59 @@ TEST_F(FormFilesTest, ResFilesRoundTripThroughTheFileSystem) {
   EXPECT_THROW(vcl::ReadComponentResFile(File, &Owner), vcl::EReadError);
   EXPECT_EQ(Owner.ComponentCount(), 1);
   std::filesystem::remove_all(Dir);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FormFilesTest, ComponentReferencesResolveAfterTheWholeTree) {
+  const std::string Text =
+      "object Form1: TWidget\n"
+      "  Buddy = Form1\n"
+      "  object First: TWidget\n"
+      "    Buddy = Second\n"  // comes later in the stream
+      "  end\n"
+      "  object Second: TWidget\n"
+      "    Buddy = form1.FIRST\n"
+      "  end\n"
+      "  object Third: TWidget\n"
+      "    Buddy = nil\n"
+      "  end\n"
+      "end\n";
+  TComponent Application(nullptr);
+  auto* Form = dynamic_cast<TWidget*>(vcl::ComponentFromText(Text, &Application));
+  ASSERT_NE(Form, nullptr);
+  auto* First = dynamic_cast<TWidget*>(Form->FindComponent("First"));
+  auto* Second = dynamic_cast<TWidget*>(Form->FindComponent("Second"));
+  EXPECT_EQ(Form->Buddy(), Form);
+  EXPECT_EQ(First->Buddy(), Second);
+  EXPECT_EQ(Second->Buddy(), First);
+  EXPECT_EQ(dynamic_cast<TWidget*>(Form->FindComponent("Third"))->Buddy(), nullptr);
+  // References are set with csLoading but after the reading proper.
+  EXPECT_EQ(std::count(Log.begin(), Log.end(), "Second.Buddy L"), 1);
+  EXPECT_EQ(Log.back(), "Loaded Third L");
+  EXPECT_EQ(vcl::ComponentToText(Form),
+            "object Form1: TWidget\r\n"
+            "  Buddy = Form1\r\n"
+            "  object First: TWidget\r\n"
+            "    Buddy = Second\r\n"
+            "  end\r\n"
+            "  object Second: TWidget\r\n"
+            "    Buddy = First\r\n"
+            "  end\r\n"
+            "  object Third: TWidget\r\n"
+            "  end\r\n"
+            "end\r\n");
+
+  // A second root under the same owner can point into the first one.
+  auto* Other = dynamic_cast<TWidget*>(vcl::ComponentFromText(
+      "object Form2: TWidget\n  Buddy = Form1.Second\nend\n", &Application));
+  EXPECT_EQ(Other->Buddy(), Second);
+  EXPECT_EQ(vcl::ComponentToText(Other), "object Form2: TWidget\r\n  Buddy = Form1.Second\r\nend\r\n");
+  delete Second;
+  EXPECT_EQ(First->Buddy(), nullptr);
+  Other->SetBuddy(nullptr);
 }
 
 }  // namespace
