@@ -113,6 +113,27 @@ size_t TDialectCursor::ExpressionEnd(const std::vector<std::string_view>& Stops)
   return FEnd;
 }
 
+bool TDialectCursor::AppendedPiece(size_t From, size_t To, std::string_view Name, bool ValueIsString,
+                                   TDialectExpr& Piece) {
+  // `x = x || piece`: the piece may be a concatenation itself, nothing looser.
+  const TToken& Self = FTokens[From];
+  bool SameSelf = (Self.Kind == tkWord && SameName(Self.Text, Name)) ||
+                  (Self.Kind == tkQuotedName && SameName(Self.Value, Name));
+  bool Concat = FTokens[From + 1].IsOp("||");
+  if (!SameSelf || !(Concat || (FTokens[From + 1].IsOp("+") && ValueIsString)) || From + 2 >= To) return false;
+  int Depth = 0;
+  for (size_t P = From + 2; P < To; P++) {
+    const TToken& T = FTokens[P];
+    if (T.IsOp("(")) Depth++;
+    if (T.IsOp(")")) Depth--;
+    if (Depth > 0 || T.IsOp("(") || T.IsOp(")") || T.IsOp(".")) continue;
+    if (T.Kind == tkOperator && !(T.IsOp("||") && Concat)) return false;
+    if (T.Kind == tkWord && IsSqlKeyword(T.Text) && !T.Is("null")) return false;
+  }
+  Piece = FTr.Translate(From + 2, To, true);
+  return true;
+}
+
 TDialectExpr TDialectCursor::Expression(const std::vector<std::string_view>& Stops, bool Variables) {
   size_t E = ExpressionEnd(Stops);
   if (E == FPos) Fail();

@@ -46,6 +46,9 @@ class TDialectCursor {
   size_t ExpressionEnd(const std::vector<std::string_view>& Stops) const;
   /// Translates the expression at FPos and moves past it; an empty one fails.
   TDialectExpr Expression(const std::vector<std::string_view>& Stops, bool Variables = true);
+  /// Whether tokens [From, To), the value assigned to Name, read `Name || piece`
+  /// (or `Name + piece` for a string value); then Piece is the translated piece.
+  bool AppendedPiece(size_t From, size_t To, std::string_view Name, bool ValueIsString, TDialectExpr& Piece);
   /// `call [owner.]name[(args)]` from the word CALL on.
   void ParseCall(TCallStmt& Call);
   /// The rest of `message ...` after the word MESSAGE.

@@ -127,27 +127,7 @@ class TCommandParser : public TDialectCursor {
     ExpectOp("=");
     size_t From = FPos;
     V.Value = Expression({});
-    // `x = x || piece`: the piece may be a concatenation itself, nothing looser.
-    const TToken& Self = FTokens[From];
-    bool SameSelf = (Self.Kind == tkWord && SameName(Self.Text, V.Name)) ||
-                    (Self.Kind == tkQuotedName && SameName(Self.Value, V.Name));
-    bool Op = FTokens[From + 1].IsOp("||") || (FTokens[From + 1].IsOp("+") && V.Value.IsString);
-    if (SameSelf && Op && From + 2 < FEnd) {
-      bool Simple = true;
-      int Depth = 0;
-      for (size_t P = From + 2; P < FEnd; P++) {
-        const TToken& T = FTokens[P];
-        if (T.IsOp("(")) Depth++;
-        if (T.IsOp(")")) Depth--;
-        if (Depth > 0 || T.IsOp("(") || T.IsOp(")") || T.IsOp(".")) continue;
-        if (T.Kind == tkOperator && !(T.IsOp("||") && FTokens[From + 1].IsOp("||"))) Simple = false;
-        if (T.Kind == tkWord && IsSqlKeyword(T.Text) && !T.Is("null")) Simple = false;
-      }
-      if (Simple) {
-        V.Append = true;
-        V.Appended = FTr.Translate(From + 2, FEnd, true);
-      }
-    }
+    V.Append = AppendedPiece(From, FPos, V.Name, V.Value.IsString, V.Appended);
   }
 
   void ParseSetOption(TDialectStatement& S) {

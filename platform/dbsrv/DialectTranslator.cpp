@@ -296,6 +296,13 @@ class TRun {
         P++;
         continue;
       }
+      // SQLite takes a call as a column default only in parentheses.
+      if (T.Is("default") && Tok(P + 1).Kind == tkWord && !IsSqlKeyword(Tok(P + 1).Text) && Tok(P + 2).IsOp("(") &&
+          FMatch[P + 2] != SIZE_MAX) {
+        FBefore[P + 1] += "(";
+        FAfter[FMatch[P + 2]] += ")";
+        continue;
+      }
       if (T.Is("default") && Tok(P + 1).Is("autoincrement")) {
         Replace(P, "");
         Remove(P + 1);

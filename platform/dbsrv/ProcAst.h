@@ -59,6 +59,8 @@ struct TProcStmt {
   std::string TypeText;  ///< psDeclare
   bool HasValue = false; ///< psDeclare (a default), psReturn (a value)
   TDialectExpr Value;    ///< psDeclare, psSet, psReturn
+  bool Append = false;   ///< psSet: `set x = x || piece`, append Appended in place
+  TDialectExpr Appended;
 
   TDialectExpr Sql;                  ///< psSelectInto, psSql
   std::vector<std::string> Targets;  ///< psSelectInto

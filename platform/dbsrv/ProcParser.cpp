@@ -175,7 +175,9 @@ class TProcParser : public TDialectCursor {
       S.Kind = psSet;
       S.Name = ExpectName();
       ExpectOp("=");
+      size_t From = FPos;
       S.Value = Expression(Stops);
+      S.Append = AppendedPiece(From, FPos, S.Name, S.Value.IsString, S.Appended);
     } else if (Accept("if")) {
       S.Kind = psIf;
       do {

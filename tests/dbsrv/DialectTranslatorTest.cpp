@@ -113,6 +113,8 @@ TEST(DialectTranslator, RewritesTheServersConstructs) {
       {"create table t (id integer default autoincrement primary key, n varchar(10))",
        "create table t (id integer  primary key, n varchar(10))"},
       {"create table if not exists t (a int)", "create table if not exists t (a int)"},
+      {"create table t (a varchar(10) default upper('x'), b int default (1), c date default current date)",
+       "create table t (a varchar(10) default (upper('x')), b int default (1), c date default CURRENT_DATE)"},
       {"select iif(a, 1, 2), if(a, 1, 2) from t", "select iif(a, 1, 2), if(a, 1, 2) from t"},
       {"select x.systable from x", "select x.systable from x"},
   };
@@ -286,6 +288,23 @@ TEST(DialectTranslator, SystemTextsPrepareInSqlite) {
     std::string Sql = Translated(Text);
     EXPECT_EQ(Db.PrepareError(Sql), "") << Text << "\n=> " << Sql;
   }
+}
+
+TEST(DialectTranslator, ServerDdlRunsInSqliteAndKeepsDeclaredTypes) {
+  const char* Texts[] = {
+      "create table orders (id integer default autoincrement primary key, note long varchar, pic long binary, "
+      "qty unsigned int, price numeric(10,2), flag bit not null default 0, made timestamp default current "
+      "timestamp, \"order\" char(1), who varchar(20) default upper('dba'))",
+      "create unique index ix_orders on orders (qty desc, \"order\")",
+      "create view v_orders as select id, (if flag = 1 then 'on' else 'off' endif) + '!' as state from orders",
+      "insert into orders (note, qty, flag) values ('a' + 'b', 2, 1)",
+  };
+  TCatalogDb Db;
+  for (const char* Text : Texts) Db.Exec(Translated(Text).c_str());
+  EXPECT_EQ(Db.FirstRow("select id, note, state, who, made is not null from orders join v_orders using (id)"),
+            "1|ab|on!|DBA|1");
+  EXPECT_EQ(Db.FirstRow("select type from pragma_table_info('orders') where name in ('note', 'price') order by cid"),
+            "long varchar");
 }
 
 TEST(DialectTranslator, TranslatedCatalogTextsComputeTheServersValues) {

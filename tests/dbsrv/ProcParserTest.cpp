@@ -91,6 +91,7 @@ TEST(ProcParser, BodyBecomesStatementsWithTranslatedSqlAndVariableSlots) {
   EXPECT_EQ(B[2].Name, "s");
   EXPECT_EQ(B[2].Value.Sql, "'n' || ?1");
   EXPECT_EQ(SlotNames(B[2].Value), std::vector<std::string>{"a"});
+  EXPECT_FALSE(B[2].Append);
 
   EXPECT_EQ(B[3].Kind, psSelectInto);
   EXPECT_EQ(B[3].Targets, std::vector<std::string>{"i"});
@@ -156,6 +157,23 @@ TEST(ProcParser, HeadVariantsAndTheDefinitionTextAsWritten) {
   ASSERT_TRUE(NoParams);
   EXPECT_TRUE(NoParams->Params.empty());
   EXPECT_TRUE(NoParams->Body.empty());
+}
+
+TEST(ProcParser, SetRecognisesAppendsToStringVariables) {
+  auto D = Parsed(
+      "create procedure p(in piece long varchar) begin declare s long varchar; declare n int;\n"
+      "set s = s || piece; set s = s + 'x'; set n = n + 1; set s = s || piece + 1; end");
+  ASSERT_TRUE(D);
+  ASSERT_EQ(D->Body.size(), 6u);
+  EXPECT_TRUE(D->Body[2].Append);
+  EXPECT_EQ(D->Body[2].Appended.Sql, "?1");
+  EXPECT_EQ(SlotNames(D->Body[2].Appended), std::vector<std::string>{"piece"});
+  EXPECT_TRUE(D->Body[3].Append);
+  EXPECT_EQ(D->Body[3].Value.Sql, "?1 || 'x'");
+  EXPECT_EQ(D->Body[3].Appended.Sql, "'x'");
+  EXPECT_FALSE(D->Body[4].Append);
+  EXPECT_EQ(D->Body[4].Value.Sql, "?1 + 1");
+  EXPECT_FALSE(D->Body[5].Append);
 }
 
 TEST(ProcParser, Functions) {
