@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dbsrv/ConnectionEvents.h"
 #include "dbsrv/DialectLexer.h"
 #include "dbsrv/DialectTranslator.h"
 
@@ -69,12 +70,11 @@ struct TSetOptionStmt {
   std::string Value;      ///< string literal unquoted, or the number/word as written
 };
 
-enum TMessageType : uint8_t { mtInfo, mtWarning, mtAction, mtStatus };
 enum TMessageTarget : uint8_t { mgConsole, mgClient, mgLog };
 
 struct TMessageStmt {
   std::vector<TDialectExpr> Parts;  ///< concatenated to form the text
-  TMessageType Type = mtInfo;
+  MessageType Type = mtInfo;  ///< the connection's message types
   TMessageTarget Target = mgConsole;
   bool DebugOnly = false;
 };
