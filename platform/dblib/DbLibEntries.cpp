@@ -2,6 +2,7 @@
 // version (VDBLIB_VERSION 3 for 3.2, then 4 to 9); everything else of the
 // library is shared by all versions.
 #include "dblib/Services.h"
+#include "dblib/Statements.h"
 #include "vdb_esql.h"
 
 #include <type_traits>
@@ -153,86 +154,89 @@ VDB_CHECK_TYPE(free_filled_sqlda, free_filled_sqlda_fn);
 
 // ---- statements, cursors, transactions, options ----
 
-VDB_EXPORT int32_t dbpp_prepare(SQLCA* ca VDB_PB, const char*, const char*, int16_t*, const char*,
-                                SQLDA*, uint32_t) {
+VDB_EXPORT int32_t dbpp_prepare(SQLCA* ca VDB_PB, const char*, const char*, int16_t* stmt,
+                                const char* text, SQLDA*, uint32_t) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_prepare");
+  return vdblib::Prepare(ca, stmt, text);
 }
-VDB_EXPORT int32_t dbpp_dropstmt(SQLCA* ca VDB_PB, const char*, const char*, int16_t*) {
+VDB_EXPORT int32_t dbpp_dropstmt(SQLCA* ca VDB_PB, const char*, const char*, int16_t* stmt) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_dropstmt");
+  return vdblib::DropStatement(ca, stmt);
 }
-VDB_EXPORT int32_t dbpp_describe(SQLCA* ca VDB_PB, const char*, const char*, int16_t*, SQLDA*,
-                                 uint32_t) {
+VDB_EXPORT int32_t dbpp_describe(SQLCA* ca VDB_PB, const char*, const char*, int16_t* stmt,
+                                 SQLDA* sqlda, uint32_t kind) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_describe");
+  return vdblib::Describe(ca, stmt, sqlda, kind);
 }
-VDB_EXPORT int32_t dbpp_describe_cursor(SQLCA* ca VDB_PB, const char*, SQLDA*, uint32_t) {
+VDB_EXPORT int32_t dbpp_describe_cursor(SQLCA* ca VDB_PB, const char* cursor, SQLDA* sqlda,
+                                        uint32_t kind) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_describe_cursor");
+  return vdblib::DescribeCursor(ca, cursor, sqlda, kind);
 }
-VDB_EXPORT int32_t dbpp_describe_names(SQLCA* ca VDB_PB, const char*, const char*, int16_t*,
-                                       const char*, SQLDA*, uint32_t, uint32_t) {
+VDB_EXPORT int32_t dbpp_describe_names(SQLCA* ca VDB_PB, const char*, const char*, int16_t* stmt,
+                                       const char* cursor, SQLDA* sqlda, uint32_t, uint32_t kind) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_describe_names");
+  return vdblib::DescribeNames(ca, stmt, cursor, sqlda, kind);
 }
-VDB_EXPORT int32_t dbpp_declare(SQLCA* ca VDB_PB, const char*, const char*, const char*, int16_t*,
-                                uint32_t) {
+VDB_EXPORT int32_t dbpp_declare(SQLCA* ca VDB_PB, const char* cursor, const char*, const char*,
+                                int16_t* stmt, uint32_t flags) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_declare");
+  return vdblib::Declare(ca, cursor, stmt, flags);
 }
-VDB_EXPORT int32_t dbpp_open(SQLCA* ca VDB_PB, const char*, const char*, const char*, int16_t*,
-                             SQLDA*, SQLDA*, int32_t, uint32_t) {
+VDB_EXPORT int32_t dbpp_open(SQLCA* ca VDB_PB, const char* cursor, const char*, const char*,
+                             int16_t* stmt, SQLDA* bind, SQLDA*, int32_t isolation, uint32_t flags) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_open");
+  return vdblib::Open(ca, cursor, stmt, bind, isolation, flags);
 }
-VDB_EXPORT int32_t dbpp_fetch(SQLCA* ca VDB_PB, const char*, int32_t, int32_t, SQLDA*, void*,
-                              uint32_t) {
+VDB_EXPORT int32_t dbpp_fetch(SQLCA* ca VDB_PB, const char* cursor, int32_t kind, int32_t offset,
+                              SQLDA* sqlda, void*, uint32_t option) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_fetch");
+  return vdblib::Fetch(ca, cursor, kind, offset, sqlda, option, 1);
 }
-VDB_EXPORT int32_t dbpp_fetch_array(SQLCA* ca VDB_PB, const char*, int32_t, int32_t, SQLDA*,
-                                    void*, uint32_t, uint32_t) {
+VDB_EXPORT int32_t dbpp_fetch_array(SQLCA* ca VDB_PB, const char* cursor, int32_t kind,
+                                    int32_t offset, SQLDA* sqlda, void*, uint32_t option,
+                                    uint32_t rows) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_fetch_array");
+  return vdblib::Fetch(ca, cursor, kind, offset, sqlda, option, rows);
 }
-VDB_EXPORT int32_t dbpp_get_data(SQLCA* ca VDB_PB, const char*, uint32_t, uint32_t, SQLDA*,
-                                 uint32_t) {
+VDB_EXPORT int32_t dbpp_get_data(SQLCA* ca VDB_PB, const char* cursor, uint32_t column,
+                                 uint32_t offset, SQLDA* sqlda, uint32_t) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_get_data");
+  return vdblib::GetData(ca, cursor, column, offset, sqlda);
 }
-VDB_EXPORT int32_t dbpp_put_into(SQLCA* ca VDB_PB, const char*, SQLDA*, SQLDA*) {
+VDB_EXPORT int32_t dbpp_put_into(SQLCA* ca VDB_PB, const char* cursor, SQLDA* values,
+                                 SQLDA* fetch_sqlda) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_put_into");
+  return vdblib::PutInto(ca, cursor, values, fetch_sqlda);
 }
-VDB_EXPORT int32_t dbpp_update(SQLCA* ca VDB_PB, const char*, SQLDA*) {
+VDB_EXPORT int32_t dbpp_update(SQLCA* ca VDB_PB, const char* cursor, SQLDA* values) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_update");
+  return vdblib::Update(ca, cursor, values);
 }
-VDB_EXPORT int32_t dbpp_delete(SQLCA* ca VDB_PB, const char*, void*, void*) {
+VDB_EXPORT int32_t dbpp_delete(SQLCA* ca VDB_PB, const char* cursor, void*, void*) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_delete");
+  return vdblib::Delete(ca, cursor);
 }
-VDB_EXPORT int32_t dbpp_resume(SQLCA* ca VDB_PB, const char*) {
+VDB_EXPORT int32_t dbpp_resume(SQLCA* ca VDB_PB, const char* cursor) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_resume");
+  return vdblib::Resume(ca, cursor);
 }
-VDB_EXPORT int32_t dbpp_close(SQLCA* ca VDB_PB, const char*) {
+VDB_EXPORT int32_t dbpp_close(SQLCA* ca VDB_PB, const char* cursor) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_close");
+  return vdblib::Close(ca, cursor);
 }
-VDB_EXPORT int32_t dbpp_explain(SQLCA* ca VDB_PB, const char*, void*, SQLDA*) {
+VDB_EXPORT int32_t dbpp_explain(SQLCA* ca VDB_PB, const char* cursor, void*, SQLDA* sqlda) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_explain");
+  return vdblib::Explain(ca, cursor, sqlda);
 }
-VDB_EXPORT int32_t dbpp_execute_into(SQLCA* ca VDB_PB, const char*, const char*, int16_t*, SQLDA*,
-                                     SQLDA*) {
+VDB_EXPORT int32_t dbpp_execute_into(SQLCA* ca VDB_PB, const char*, const char*, int16_t* stmt,
+                                     SQLDA* in, SQLDA* out) {
   VDB_PB_CHECK(ca);
-  return vdblib::NotImplemented(ca, "dbpp_execute_into");
+  return vdblib::ExecuteInto(ca, stmt, in, out);
 }
-VDB_EXPORT int32_t dbpp_execute_imm(SQLCA* ca VDB_PB, const char* text, uint32_t kind) {
+VDB_EXPORT int32_t dbpp_execute_imm(SQLCA* ca VDB_PB, const char* text, uint32_t) {
   VDB_PB_CHECK(ca);
-  return vdblib::ExecuteImmediate(ca, text, kind);
+  return vdblib::ExecuteText(ca, text);
 }
 VDB_EXPORT int32_t dbpp_commit(SQLCA* ca VDB_PB, uint32_t) {
   VDB_PB_CHECK(ca);

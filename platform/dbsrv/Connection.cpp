@@ -5,6 +5,7 @@
 #include "dbsrv/Database.h"
 #include "dbsrv/Errors.h"
 #include "dbsrv/ServerStatement.h"
+#include "dbsrv/SqlSession.h"
 
 #include <sqlite3.h>
 
@@ -44,6 +45,11 @@ Connection::Connection(std::shared_ptr<Database> database, sqlite3* handle, uint
 Connection::~Connection() { CloseHandle(); }
 
 void Connection::SetBackup(std::unique_ptr<BackupSession> backup) { backup_ = std::move(backup); }
+
+SqlSession& Connection::Sql() {
+  if (!sql_) sql_ = std::make_unique<SqlSession>(*this);
+  return *sql_;
+}
 
 // ---- requests ----
 
@@ -100,6 +106,7 @@ void Connection::Close() {
 
 void Connection::CloseHandle() {
   backup_.reset();
+  sql_.reset();  // its SQLite statements go before the handle
   std::lock_guard lock(handleMu_);
   if (!db_) return;
   // Closing with an open transaction rolls it back.

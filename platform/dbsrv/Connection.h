@@ -29,6 +29,7 @@ namespace vdbsrv {
 
 class Database;
 class BackupSession;
+class SqlSession;
 
 class Connection {
  public:
@@ -122,6 +123,9 @@ class Connection {
   BackupSession* Backup() const { return backup_.get(); }
   void SetBackup(std::unique_ptr<BackupSession> backup);
 
+  // Prepared statements, cursors and server variables; only inside a Request.
+  SqlSession& Sql();
+
  private:
   static int ProgressHandler(void* self);
   static int BusyHandler(void* self, int count);
@@ -153,6 +157,7 @@ class Connection {
   std::chrono::steady_clock::time_point requestStart_, lastWait_;
   std::vector<std::string> pendingLog_;  // changing statements of the open transaction
   std::unique_ptr<BackupSession> backup_;
+  std::unique_ptr<SqlSession> sql_;  // created by the first Sql()
 };
 
 }  // namespace vdbsrv

@@ -57,6 +57,22 @@ enum ErrorCode : int32_t {
   errConnectionTerminated = -308,
   errReadOnlyDatabase = -151,
   errInvalidParameter = -735,
+  // statements and cursors
+  errInvalidStatement = -630,  // statement number never prepared or already dropped
+  errCursorNotDeclared = -170,
+  errCursorAlreadyOpen = -172,
+  errCursorNotOpen = -180,
+  errNoIndicator = -181,
+  errSelectManyRows = -185,
+  errNotEnoughValues = -188,
+  errUpdateExpression = -190,
+  errNotUpdatable = -192,
+  errNoCurrentRow = -197,
+  errValueOutOfRange = -158,
+  errVariableNotFound = -260,
+  errCursorReadOnly = -633,
+  errFetchNextOnly = -668,
+  errDescriptorMismatch = -642,
   errFileInUse = -816,
 };
 

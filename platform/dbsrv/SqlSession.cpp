@@ -1,0 +1,153 @@
+#include "dbsrv/SqlSession.h"
+
+#include "dbsrv/Connection.h"
+#include "dbsrv/Errors.h"
+
+#include <sqlite3.h>
+
+namespace vdbsrv {
+
+namespace {
+
+struct Resetter {
+  sqlite3_stmt* st;
+  ~Resetter() { sqlite3_reset(st); }
+};
+
+}  // namespace
+
+int16_t SqlSession::Prepare(int16_t number, std::string_view text) {
+  if (number < 0) throw ServerError(errInvalidStatement, std::to_string(number));
+  auto statement = std::make_shared<PreparedStatement>(conn_.Handle(), text, variables_);
+  if (number == 0) {
+    number = 1;
+    for (const auto& [n, s] : statements_) {
+      if (n != number) break;
+      if (number == INT16_MAX) throw ServerError(errNoMemory);
+      ++number;
+    }
+  }
+  statements_[number] = std::move(statement);
+  return number;
+}
+
+void SqlSession::Drop(int16_t number) {
+  if (statements_.erase(number) == 0) throw ServerError(errInvalidStatement, std::to_string(number));
+}
+
+std::shared_ptr<PreparedStatement> SqlSession::StatementPtr(int16_t number) {
+  auto it = statements_.find(number);
+  if (it == statements_.end()) throw ServerError(errInvalidStatement, std::to_string(number));
+  return it->second;
+}
+
+PreparedStatement& SqlSession::Statement(int16_t number) { return *StatementPtr(number); }
+
+void SqlSession::Declare(std::string_view name, int16_t number, uint32_t flags) {
+  auto statement = StatementPtr(number);
+  cursors_[LowerName(name)] = std::make_unique<Cursor>(std::string(name), std::move(statement), flags);
+}
+
+Cursor& SqlSession::DeclaredCursor(std::string_view name) {
+  auto it = cursors_.find(LowerName(name));
+  if (it == cursors_.end()) throw ServerError(errCursorNotDeclared, name);
+  return *it->second;
+}
+
+Cursor& SqlSession::OpenCursor(std::string_view name) {
+  Cursor& c = DeclaredCursor(name);
+  if (!c.IsOpen()) throw ServerError(errCursorNotOpen, name);
+  return c;
+}
+
+SqlValue SqlSession::Evaluate(const TDialectExpr& expr, const HostInput* input,
+                              std::unique_ptr<PreparedStatement>& scratch) {
+  if (expr.IsHostMarker()) {
+    if (!input || input->Count() <= static_cast<size_t>(expr.Host)) throw ServerError(errNotEnoughValues);
+    return input->Value(static_cast<size_t>(expr.Host));
+  }
+  if (expr.IsVariableRef()) return variables_.Get(expr.Slots[0].Variable).value.View();
+  scratch = std::make_unique<PreparedStatement>(conn_.Handle(), "SELECT " + expr.Text, variables_);
+  // The scratch statement numbers its own markers from 0 in the same order.
+  sqlite3_stmt* st = scratch->Exec();
+  scratch->Bind(st, input, variables_, nullptr);
+  if (conn_.Step(st) != SQLITE_ROW) return {};
+  return ColumnValue(st, 0);  // valid until scratch is reset or freed
+}
+
+int64_t SqlSession::ExecuteCommand(PreparedStatement& statement, const HostInput* input) {
+  const CommandFields& c = statement.Command();
+  std::unique_ptr<PreparedStatement> scratch;
+  switch (statement.Kind()) {
+    case skCreateVariable:
+      variables_.Create(c.name, c.declaredType);
+      return 0;
+    case skDropVariable:
+      variables_.Drop(c.name);
+      return 0;
+    case skSetVariable: {
+      ServerVariable& var = variables_.Get(c.name);
+      SqlValue v = Evaluate(c.value, input, scratch);
+      if (c.append)
+        ServerVariables::Append(var, v);
+      else
+        ServerVariables::Assign(var, v);
+      return 0;
+    }
+    case skWaitfor:
+      if (c.millis < 0) throw ServerError(errNotImplemented, "waitfor time");
+      conn_.Wait(std::chrono::milliseconds(c.millis));
+      return 0;
+    case skProcedure:
+      throw ServerError(errNotImplemented, "procedures");
+    default:
+      return conn_.ExecuteImmediate(statement.Text());
+  }
+}
+
+int64_t SqlSession::Execute(PreparedStatement& statement, const HostInput* input, OutputSink* out) {
+  if (statement.Kind() != skSql) return ExecuteCommand(statement, input);
+  sqlite3_stmt* st = statement.Exec();
+  Resetter reset{st};
+  statement.Bind(st, input, variables_, nullptr);
+  int rc = conn_.Step(st);
+  if (!statement.HasResultSet()) {
+    while (rc == SQLITE_ROW) rc = conn_.Step(st);
+    return sqlite3_changes64(conn_.Handle());
+  }
+  if (rc != SQLITE_ROW) return -1;
+  if (out) {
+    int n = sqlite3_column_count(st);
+    SqlValue values[64];
+    std::vector<SqlValue> many;
+    SqlValue* v = values;
+    if (n > 64) {
+      many.resize(static_cast<size_t>(n));
+      v = many.data();
+    }
+    for (int c = 0; c < n; ++c) v[c] = ColumnValue(st, c);
+    out->Row(v, n);
+  }
+  if (conn_.Step(st) == SQLITE_ROW) throw ServerError(errSelectManyRows);
+  return 1;
+}
+
+int64_t SqlSession::ExecuteImmediate(std::string_view text) {
+  int64_t rows = 0;
+  for (auto [b, e] : SplitScript(text)) {
+    PreparedStatement statement(conn_.Handle(), text.substr(b, e - b), variables_);
+    if (statement.HasResultSet()) {
+      sqlite3_stmt* st = statement.Exec();
+      Resetter reset{st};
+      statement.Bind(st, nullptr, variables_, nullptr);
+      while (conn_.Step(st) == SQLITE_ROW) {
+      }
+      rows = 0;
+      continue;
+    }
+    rows = Execute(statement, nullptr, nullptr);
+  }
+  return rows;
+}
+
+}  // namespace vdbsrv
