@@ -16,8 +16,9 @@ struct Registry {
 };
 
 Registry& Contexts() {
-  static Registry* r = new Registry();  // outlives every static destructor that may disconnect
-  return *r;
+  // Dies with the library image: each loaded copy of the library has its own.
+  static Registry r;
+  return r;
 }
 
 }  // namespace
