@@ -80,6 +80,8 @@ Connection::Request::~Request() {
 void Connection::Cancel() {
   if (!working_.load(std::memory_order_acquire)) return;
   cancel_.store(true);
+  // From inside the request (a wait callback) the progress handler sees the flag.
+  if (requestThread_.load() == std::this_thread::get_id()) return;
   std::lock_guard lock(handleMu_);
   if (db_) sqlite3_interrupt(db_);
 }
@@ -107,11 +109,15 @@ void Connection::Close() {
 void Connection::CloseHandle() {
   backup_.reset();
   sql_.reset();  // its SQLite statements go before the handle
-  std::lock_guard lock(handleMu_);
-  if (!db_) return;
+  sqlite3* db = nullptr;
+  {
+    // Only the pointer under the lock: closing takes SQLite's own mutex.
+    std::lock_guard lock(handleMu_);
+    std::swap(db, db_);
+  }
+  if (!db) return;
   // Closing with an open transaction rolls it back.
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  sqlite3_close_v2(db);
   inTransaction_.store(false);
   pendingLog_.clear();
 }
