@@ -260,7 +260,6 @@ TEST_F(ServicesTest, BadArgumentsAnswerErrors) {
   EXPECT_EQ(SQLE_INVALID_PARAMETER, lib.dbpp_execute_imm(&a, nullptr, 2));
   EXPECT_EQ(SQLE_INVALID_PARAMETER, lib.db_delete_file(&a, db.c_str()));  // only renamed logs
   EXPECT_TRUE(std::filesystem::exists(db));
-  EXPECT_EQ(SQLE_NOT_IMPLEMENTED, lib.Bind<dbpp_close_fn>("dbpp_close")(&a, "VDB-1"));
 
   // sqlerror_message never writes past the size it is given.
   EXPECT_EQ(SQLE_INVALID_LOGON, b.Connect("uid=DBA;pwd=no;dbf=" + db));
