@@ -54,7 +54,7 @@ bool TAsaSession::Check(bool RaiseError) {
   if (Code == 0) return true;
 
   char Buffer[kMessageBufferSize] = {};
-  FProcs.sqlerror_message(Ca, Buffer, kMessageBufferSize);
+  if (FProcs.sqlerror_message != nullptr) FProcs.sqlerror_message(Ca, Buffer, kMessageBufferSize);
   Buffer[kMessageBufferSize - 1] = '\0';
   std::string Message(Buffer);
   if (!Message.empty()) TranslateChar(Message.data(), Message.data(), static_cast<int32_t>(Message.size()), false);
