@@ -119,44 +119,6 @@ void VdbApplicationHandleException(vcl::TObject* Sender) {
 const vcl::Variant VdbEmptyParam = vcl::Null();
 
 // ---------------------------------------------------------------------------
-// TVantorSQL: the register's side of the statement
-
-TVantorSQL::TVantorSQL(vcl::TComponent* AOwner) : vcl::TComponent(AOwner) {}
-
-TVantorSQL::~TVantorSQL() {
-  Destroying();
-  UnprepareOpen();
-  UnprepareExecute();
-  SetSession(nullptr);
-}
-
-void TVantorSQL::SetSession(TVantorSession* Value) {
-  if (FSession != nullptr) FSession->RemoveQuery(this);
-  if (Value != nullptr) Value->AddQuery(this);
-}
-
-void TVantorSQL::UnprepareOpen() {
-  InternalClose();
-  if (FCursorPrepared) InternalUnprepareOpen();
-}
-
-void TVantorSQL::UnprepareExecute() {
-  if (FExecPrepared) InternalUnprepareExecute();
-}
-
-void TVantorSQL::InternalClose() { FActive = false; }
-
-void TVantorSQL::InternalUnprepareOpen() {
-  FOpenSQL.clear();
-  FCursorPrepared = false;
-}
-
-void TVantorSQL::InternalUnprepareExecute() {
-  FExecSQL.clear();
-  FExecPrepared = false;
-}
-
-// ---------------------------------------------------------------------------
 // TVantorSession
 
 namespace {
@@ -198,7 +160,7 @@ const bool BaseClassesRegistered = (VdbRegisterBaseClasses(), true);
 }  // namespace
 
 void VdbRegisterBaseClasses() {
-  static const bool Registered = (RegisterSessionClass(), true);
+  static const bool Registered = (RegisterSessionClass(), VdbRegisterStatementClass(), true);
   (void)Registered;
 }
 

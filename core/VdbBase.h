@@ -246,49 +246,8 @@ void VdbRegisterBaseClasses();
 
 class TVantorSession;
 
-// The abstract statement, as far as the session's register needs it: the
-// session link and the operations a session calls on its statements. The
-// statement frame completes the class.
-class TVantorSQL : public vcl::TComponent {
- public:
-  explicit TVantorSQL(vcl::TComponent* AOwner);
-  ~TVantorSQL() override;
-  std::string ClassName() const override { return "TVantorSQL"; }
-
-  // The linked session without any check.
-  TVantorSession* GetSessionObject() const { return FSession; }
-  // Unlinks from the current session (which unprepares this statement) and
-  // registers with Value, when given.
-  void SetSession(TVantorSession* Value);
-
-  // Closes the cursor and drops the prepared cursor statement.
-  void UnprepareOpen();
-  // Drops the prepared executed statement.
-  void UnprepareExecute();
-  // The library went away: bind the entry points again before the next call.
-  void InternalInvalidateLibrary() { FLibraryProcsInvalid = true; }
-  bool LibraryProcsInvalid() const { return FLibraryProcsInvalid; }
-
-  bool Active() const { return FActive; }
-  bool CursorPrepared() const { return FCursorPrepared; }
-  bool ExecPrepared() const { return FExecPrepared; }
-
- protected:
-  virtual void InternalClose();
-  virtual void InternalUnprepareOpen();
-  virtual void InternalUnprepareExecute();
-
-  TVantorSession* FSession = nullptr;  // session link, set by the session's register
-  bool FLibraryProcsInvalid = true;    // entry points must be bound before the next call
-  bool FCursorPrepared = false;        // the cursor statement is prepared
-  bool FExecPrepared = false;          // the executed statement is prepared
-  bool FActive = false;                // the cursor is open
-  std::string FOpenSQL;                // text of the prepared cursor statement
-  std::string FExecSQL;                // text of the prepared executed statement
-
- private:
-  friend class TVantorSession;
-};
+// The abstract statement (core/VdbBase.Statement.h, included at the end).
+class TVantorSQL;
 
 // The abstract session: loads the client library, holds one connection (its
 // own or a borrowed one) and the register of the statements and dataset
@@ -456,3 +415,5 @@ class TVantorSession : public vcl::TComponent {
 };
 
 }  // namespace vdb
+
+#include "core/VdbBase.Statement.h"

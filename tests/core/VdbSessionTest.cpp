@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "VdbSqlTestStatement.h"
 #include "core/VdbBase.h"
 #include "rtl/Application.h"
 #include "rtl/ClassRegistry.h"
@@ -124,9 +125,9 @@ const bool RecordingSessionRegistered = [] {
 }();
 
 // A statement that records what the session's register makes it do.
-class TRecordingSQL : public vdb::TVantorSQL {
+class TRecordingSQL : public vdbtest::TStubSQL {
  public:
-  TRecordingSQL(TLog& ALog, std::string AName) : vdb::TVantorSQL(nullptr), FLog(ALog), FTag(std::move(AName)) {}
+  TRecordingSQL(TLog& ALog, std::string AName) : vdbtest::TStubSQL(nullptr), FLog(ALog), FTag(std::move(AName)) {}
 
   // Pretends both halves are prepared and the cursor open.
   void PretendPrepared() {
