@@ -85,8 +85,11 @@ bool RunQueuedCalls(std::chrono::milliseconds Timeout, uint64_t SeenSeq) {
     } catch (...) {
       error = std::current_exception();
     }
+    // Hand the only reference over before the worker wakes: a copy released
+    // here afterwards would destroy the exception concurrently with the
+    // worker's own use of it.
     std::lock_guard<std::mutex> guard(q.Lock);
-    request->Error = error;
+    request->Error = std::move(error);
     request->Done = true;
     q.Ran.notify_all();
   }
