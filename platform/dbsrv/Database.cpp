@@ -1,6 +1,7 @@
 #include "dbsrv/Database.h"
 
 #include "dbsrv/Catalog.h"
+#include "dbsrv/CatalogViews.h"
 #include "dbsrv/Connection.h"
 #include "dbsrv/Errors.h"
 
@@ -34,6 +35,7 @@ Database::Database(std::string file, std::string name, std::string engineName,
         sqlite3* db = OpenHandle(false);
         try {
           CheckCatalog(db);
+          EnsureCatalogTables(db);
           sqlite3_stmt* st = nullptr;
           if (sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &st, nullptr) == SQLITE_OK &&
               sqlite3_step(st) == SQLITE_ROW)
@@ -61,6 +63,8 @@ sqlite3* Database::OpenHandle(bool readOnly) const {
   }
   sqlite3_extended_result_codes(db, 1);
   sqlite3_exec(db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+  // A file that is not ours fails here harmlessly; the catalog check reports it.
+  InstallCatalogViews(db);
   return db;
 }
 
