@@ -72,6 +72,7 @@ constexpr CodeText kCodes[] = {
     {errNoCurrentRow, "24503", "No current row of cursor"},
     {errValueOutOfRange, "22003", "Value %1 out of range for destination"},
     {errVariableNotFound, "42W14", "Variable '%1' not found"},
+    {errNestingTooDeep, "42W26", "Procedure or trigger calls have nested too deeply"},
     {errCursorReadOnly, "42W29", "Update operation attempted on a read-only cursor"},
     {errFetchNextOnly, "WI001", "Cursor is restricted to FETCH NEXT operations"},
     {errDescriptorMismatch, "07008", "Invalid descriptor: %1"},

@@ -70,6 +70,7 @@ enum ErrorCode : int32_t {
   errNoCurrentRow = -197,
   errValueOutOfRange = -158,
   errVariableNotFound = -260,
+  errNestingTooDeep = -274,
   errCursorReadOnly = -633,
   errFetchNextOnly = -668,
   errDescriptorMismatch = -642,

@@ -1,0 +1,247 @@
+#include "dbsrv/ProcInterp.h"
+
+#include "dbsrv/DialectStatement.h"
+#include "dbsrv/Errors.h"
+#include "dbsrv/ProcCatalog.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace vdbsrv {
+
+namespace {
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+std::string Key(std::string_view name) {
+  std::string k(name);
+  std::transform(k.begin(), k.end(), k.begin(), [](unsigned char c) { return std::tolower(c); });
+  return k;
+}
+
+// The text form of a value, as concatenation sees it.
+std::string TextOf(const OwnedValue& v) {
+  switch (v.kind) {
+    case svInteger: return std::to_string(v.i);
+    case svDouble: {
+      char buf[64];
+      snprintf(buf, sizeof buf, "%.15g", v.d);
+      return buf;
+    }
+    case svText: case svBlob: return v.bytes;
+    default: return {};
+  }
+}
+
+}  // namespace
+
+// The variables of one running call: parameters and locals by lower-case name.
+struct TProcInterpreter::TFrame {
+  std::map<std::string, OwnedValue> Vars;
+  OwnedValue ReturnValue;
+  std::vector<TProcResultSet>* ResultSets = nullptr;
+  int Depth = 0;
+
+  OwnedValue& Var(std::string_view name) {
+    auto it = Vars.find(Key(name));
+    if (it == Vars.end()) throw ServerError(errVariableNotFound, name);
+    return it->second;
+  }
+};
+
+TProcCallResult TProcInterpreter::Call(std::string_view Owner, std::string_view Name,
+                                       const std::vector<TProcArg>& Args) {
+  return CallAt(Owner, Name, Args, 0);
+}
+
+TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_view Name,
+                                         const std::vector<TProcArg>& Args, int Depth) {
+  if (Depth >= kMaxDepth) throw ServerError(errNestingTooDeep);
+  TStoredProcedure stored;
+  if (!FindProcedure(FDb, Owner, Name, FUserId, stored)) throw ServerError(errProcedureNotFound, Name);
+  if (IsBuiltinProcedure(stored.Name)) throw ServerError(errNotImplemented, stored.Name);
+  TDialectResult parsed = ParseStatement(stored.Definition);
+  if (!parsed.Ok || !parsed.Statement.Procedure) throw ServerError(errSyntax, parsed.Error.Message);
+
+  TProcCallResult result;
+  result.Definition = parsed.Statement.Procedure;
+  const TProcDefinition& def = *result.Definition;
+  TFrame frame;
+  frame.Depth = Depth;
+  frame.ResultSets = &result.ResultSets;
+  if (!def.IsFunction) frame.ReturnValue = OwnedValue(SqlValue::Integer(0));
+
+  // Arguments by position first, then by name; the rest take their defaults.
+  std::vector<const TProcArg*> given(def.Params.size(), nullptr);
+  size_t position = 0;
+  for (const TProcArg& a : Args) {
+    size_t at = def.Params.size();
+    if (a.Name.empty()) {
+      at = position++;
+    } else {
+      for (size_t i = 0; i < def.Params.size(); ++i)
+        if (Key(def.Params[i].Name) == Key(a.Name)) at = i;
+    }
+    if (at >= def.Params.size()) throw ServerError(errInvalidParameter, a.Name.empty() ? stored.Name : a.Name);
+    given[at] = &a;
+  }
+  for (size_t i = 0; i < def.Params.size(); ++i) {
+    const TProcParam& p = def.Params[i];
+    OwnedValue v;
+    if (given[i] && given[i]->Value)
+      v = *given[i]->Value;
+    else if (p.HasDefault)
+      v = Evaluate(p.Default, frame);
+    else if (p.Mode != pmOut && !given[i])
+      throw ServerError(errNotEnoughValues, p.Name);
+    frame.Vars[Key(p.Name)] = std::move(v);
+  }
+  Run(def.Body, frame);
+  result.ReturnValue = frame.ReturnValue;
+  for (const TProcParam& p : def.Params) {
+    result.Params.push_back(frame.Var(p.Name));
+    result.ParamInfo.push_back(&p);
+  }
+  return result;
+}
+
+TProcInterpreter::TFlow TProcInterpreter::Run(const std::vector<TProcStmt>& Body, TFrame& F) {
+  for (const TProcStmt& s : Body)
+    if (RunOne(s, F) == flReturn) return flReturn;
+  return flNext;
+}
+
+TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) {
+  switch (S.Kind) {
+    case psDeclare:
+      F.Vars[Key(S.Name)] = S.HasValue ? Evaluate(S.Value, F) : OwnedValue();
+      return flNext;
+    case psSet: {
+      OwnedValue& var = F.Var(S.Name);
+      if (S.Append) {
+        OwnedValue piece = Evaluate(S.Appended, F);
+        if (var.kind == svNull || piece.kind == svNull) {
+          var = OwnedValue();
+        } else {
+          std::string text = TextOf(var) + TextOf(piece);
+          var = OwnedValue(var.kind == svBlob ? SqlValue::Blob(text) : SqlValue::Text(text));
+        }
+      } else {
+        var = Evaluate(S.Value, F);
+      }
+      return flNext;
+    }
+    case psSelectInto: {
+      StmtPtr st(Prepare(S.Sql.Sql));
+      Bind(st.get(), S.Sql, F);
+      if (DoStep(st.get()) != SQLITE_ROW) return flNext;  // no row: the targets keep their values
+      std::vector<OwnedValue> row;
+      int n = std::min<int>(sqlite3_column_count(st.get()), static_cast<int>(S.Targets.size()));
+      for (int c = 0; c < n; ++c) row.emplace_back(ColumnValue(st.get(), c));
+      if (DoStep(st.get()) == SQLITE_ROW) throw ServerError(errSelectManyRows);
+      for (int c = 0; c < n; ++c) F.Var(S.Targets[static_cast<size_t>(c)]) = std::move(row[static_cast<size_t>(c)]);
+      return flNext;
+    }
+    case psIf:
+      for (const TProcBranch& b : S.Branches)
+        if (IsTrue(b.Cond, F)) return Run(b.Body, F);
+      return S.HasElse ? Run(S.Else, F) : flNext;
+    case psWhile:
+      while (IsTrue(S.Cond, F))
+        if (Run(S.Body, F) == flReturn) return flReturn;
+      return flNext;
+    case psReturn:
+      if (S.HasValue) F.ReturnValue = Evaluate(S.Value, F);
+      return flReturn;
+    case psMessage: {
+      std::string text;
+      for (const TDialectExpr& part : S.Message.Parts) text += TextOf(Evaluate(part, F));
+      if (S.Message.Target == mgClient && OnMessage) OnMessage(S.Message.Type, text);
+      return flNext;
+    }
+    case psCall: {
+      std::vector<TProcArg> args;
+      for (const TCallArg& a : S.Call.Args) args.push_back({a.Name, Evaluate(a.Value, F)});
+      TProcCallResult inner = CallAt(S.Call.Owner, S.Call.Name, args, F.Depth + 1);
+      // OUT and INOUT values go back to arguments that name a variable.
+      for (size_t i = 0; i < S.Call.Args.size(); ++i) {
+        const TCallArg& a = S.Call.Args[i];
+        size_t at = i;
+        if (!a.Name.empty())
+          for (size_t j = 0; j < inner.ParamInfo.size(); ++j)
+            if (Key(inner.ParamInfo[j]->Name) == Key(a.Name)) at = j;
+        if (at < inner.ParamInfo.size() && inner.ParamInfo[at]->Mode != pmIn && a.Value.IsVariableRef())
+          F.Var(a.Value.Slots[0].Variable) = inner.Params[at];
+      }
+      for (TProcResultSet& rs : inner.ResultSets) F.ResultSets->push_back(std::move(rs));
+      return flNext;
+    }
+    case psSql: {
+      StmtPtr st(Prepare(S.Sql.Sql));
+      Bind(st.get(), S.Sql, F);
+      TProcResultSet* rs = nullptr;
+      if (S.IsResultSet) {
+        rs = &F.ResultSets->emplace_back();
+        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) rs->Columns.emplace_back(sqlite3_column_name(st.get(), c));
+      }
+      while (DoStep(st.get()) == SQLITE_ROW) {
+        if (!rs) continue;
+        auto& row = rs->Rows.emplace_back();
+        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) row.emplace_back(ColumnValue(st.get(), c));
+      }
+      return flNext;
+    }
+    case psBlock:
+      return Run(S.Body, F);
+  }
+  return flNext;
+}
+
+OwnedValue TProcInterpreter::Evaluate(const TDialectExpr& E, TFrame& F) {
+  if (E.IsVariableRef()) return F.Var(E.Slots[0].Variable);
+  StmtPtr st(Prepare("SELECT " + E.Sql));
+  Bind(st.get(), E, F);
+  if (DoStep(st.get()) != SQLITE_ROW) return {};
+  return OwnedValue(ColumnValue(st.get(), 0));
+}
+
+bool TProcInterpreter::IsTrue(const TDialectExpr& E, TFrame& F) {
+  StmtPtr st(Prepare("SELECT CASE WHEN (" + E.Sql + ") THEN 1 ELSE 0 END"));
+  Bind(st.get(), E, F);
+  return DoStep(st.get()) == SQLITE_ROW && sqlite3_column_int(st.get(), 0) != 0;
+}
+
+void TProcInterpreter::Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F) {
+  for (size_t i = 0; i < E.Slots.size(); ++i) {
+    const TParamSlot& slot = E.Slots[i];
+    // A body has no host variables of its own; only variables are bound.
+    if (slot.Kind != slVariable) throw ServerError(errNotEnoughValues);
+    BindValue(St, static_cast<int>(i + 1), F.Var(slot.Variable).View());
+  }
+}
+
+sqlite3_stmt* TProcInterpreter::Prepare(const std::string& Sql) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(FDb, Sql.c_str(), static_cast<int>(Sql.size()), &st, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(st);
+    ThrowSqlite(FDb, rc);
+  }
+  if (!st) throw ServerError(errSyntax, Sql.substr(0, 40));
+  return st;
+}
+
+int TProcInterpreter::DoStep(sqlite3_stmt* St) {
+  if (Step) return Step(St);
+  int rc = sqlite3_step(St);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqlite(FDb, rc);
+  return rc;
+}
+
+}  // namespace vdbsrv

@@ -1,0 +1,80 @@
+// Runs stored procedures and functions of the catalog over SQLite: the
+// parsed body is walked statement by statement, every embedded expression
+// and statement is the SQLite text the parser produced with the procedure's
+// variables bound to its parameters.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dbsrv/ConnectionEvents.h"
+#include "dbsrv/ProcAst.h"
+#include "dbsrv/SqlValue.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vdbsrv {
+
+/// The rows of one SELECT without INTO in a body, in order.
+struct TProcResultSet {
+  std::vector<std::string> Columns;
+  std::vector<std::vector<OwnedValue>> Rows;
+};
+
+/// What a call leaves behind.
+struct TProcCallResult {
+  OwnedValue ReturnValue;          ///< procedures: integer, 0 without RETURN; functions: the value
+  std::vector<OwnedValue> Params;  ///< every parameter's final value, in declaration order
+  std::vector<const TProcParam*> ParamInfo;  ///< valid while Definition lives
+  std::shared_ptr<const TProcDefinition> Definition;
+  std::vector<TProcResultSet> ResultSets;
+};
+
+/// An argument of a call: by position when Name is empty; no value takes the default.
+struct TProcArg {
+  std::string Name;
+  std::optional<OwnedValue> Value;
+};
+
+class TProcInterpreter {
+ public:
+  /// Nested calls beyond this depth fail with errNestingTooDeep.
+  static constexpr int kMaxDepth = 64;
+
+  TProcInterpreter(sqlite3* Db, int32_t UserId) : FDb(Db), FUserId(UserId) {}
+
+  /// Steps a statement; answers SQLITE_ROW or SQLITE_DONE, throws otherwise.
+  /// The default steps directly; a connection passes its own Step.
+  std::function<int(sqlite3_stmt*)> Step;
+  /// Receives `message ... to client` texts.
+  std::function<void(MessageType Type, std::string_view Text)> OnMessage;
+
+  /// Calls [Owner.]Name. Throws ServerError: errProcedureNotFound, errNestingTooDeep,
+  /// the failing statement's code.
+  TProcCallResult Call(std::string_view Owner, std::string_view Name, const std::vector<TProcArg>& Args);
+
+ private:
+  struct TFrame;
+  enum TFlow : uint8_t { flNext, flReturn };
+
+  TProcCallResult CallAt(std::string_view Owner, std::string_view Name, const std::vector<TProcArg>& Args,
+                         int Depth);
+  TFlow Run(const std::vector<TProcStmt>& Body, TFrame& F);
+  TFlow RunOne(const TProcStmt& S, TFrame& F);
+  OwnedValue Evaluate(const TDialectExpr& E, TFrame& F);
+  bool IsTrue(const TDialectExpr& E, TFrame& F);
+  void Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F);
+  sqlite3_stmt* Prepare(const std::string& Sql);
+  int DoStep(sqlite3_stmt* St);
+
+  sqlite3* FDb;
+  int32_t FUserId;
+};
+
+}  // namespace vdbsrv
