@@ -21,17 +21,7 @@ using vdbtest::TMemoryBlobStream;
 using vdbtest::TMemorySession;
 using vdbtest::TMemorySQL;
 
-template <class F>
-std::string FrameError(F&& Call) {
-  try {
-    Call();
-  } catch (const vdb::EVantorException& E) {
-    EXPECT_EQ(E.ErrorCode(), 0);
-    return E.Message();
-  }
-  ADD_FAILURE() << "no EVantorException";
-  return {};
-}
+using vdbtest::FrameError;
 
 std::string Content(vdb::TVantorBlobStream& Stream) {
   return Stream.Buffer() == nullptr ? std::string()

@@ -44,19 +44,7 @@ class SqlStatementTest : public ::testing::Test {
   int AfterOpenCount = 0;
 };
 
-// Runs Call and answers the frame error's message; fails the test when
-// nothing or something else is raised.
-template <class F>
-std::string FrameError(F&& Call) {
-  try {
-    Call();
-  } catch (const vdb::EVantorException& E) {
-    EXPECT_EQ(E.ErrorCode(), 0);
-    return E.Message();
-  }
-  ADD_FAILURE() << "no EVantorException";
-  return {};
-}
+using vdbtest::FrameError;
 
 TEST_F(SqlStatementTest, OpenPreparesOnlyWhenTheTextChanges) {
   struct Case {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/VdbBase.h"
 #include "rtl/Variants.h"
 
@@ -506,5 +508,19 @@ class TMemorySQL : public vdb::TVantorSQL {
 
   int32_t FCurrent = -1;  // the current row of Rows
 };
+
+// Runs Call and answers the frame error's message; fails the test when
+// nothing or something else is raised.
+template <class F>
+std::string FrameError(F&& Call) {
+  try {
+    Call();
+  } catch (const vdb::EVantorException& E) {
+    EXPECT_EQ(E.ErrorCode(), 0);
+    return E.Message();
+  }
+  ADD_FAILURE() << "no EVantorException";
+  return {};
+}
 
 }  // namespace vdbtest

@@ -18,17 +18,7 @@ using vcl::Variant;
 using vdbtest::TMemorySession;
 using vdbtest::TMemorySQL;
 
-template <class F>
-std::string FrameError(F&& Call) {
-  try {
-    Call();
-  } catch (const vdb::EVantorException& E) {
-    EXPECT_EQ(E.ErrorCode(), 0);
-    return E.Message();
-  }
-  ADD_FAILURE() << "no EVantorException";
-  return {};
-}
+using vdbtest::FrameError;
 
 // A writable cursor on one row: ID 1, NAME 'alpha', NOTE NULL, DOC 'long',
 // and a hidden key column.
