@@ -33,7 +33,7 @@ install: build
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
-	@if [ -x scripts/bench.sh ]; then bash scripts/bench.sh build/bench; else echo "no benchmarks yet"; fi
+	bash scripts/bench.sh build/bench
 
 clean:
 	rm -rf build
