@@ -1,4 +1,4 @@
-// TAsaSession's published properties for form files.
+// The published properties of TAsaSession and TAsaSQL for form files.
 #include "asa/VdbAsa.h"
 #include "rtl/ClassRegistry.h"
 
@@ -28,13 +28,30 @@ void RegisterAsaSession() {
       "TVantorSession");
 }
 
+void RegisterAsaSQL() {
+  using Q = TAsaSQL;
+  vcl::RegisterClass(
+      "TAsaSQL", [](vcl::TComponent* Owner) -> vcl::TComponent* { return new TAsaSQL(Owner); },
+      {
+          vcl::EnumProperty("CursorType",
+                            {"actDefault", "actDynamicScroll", "actFixedScroll", "actInsensitive", "actNoScroll",
+                             "actUnique"},
+                            &Q::CursorType, &Q::SetCursorType, std::optional<TAsaCursorType>(actDefault)),
+          vcl::EnumProperty("TransIsolation",
+                            {"atUnchanged", "atReadUncommitted", "atReadCommitted", "atReapeatableRead",
+                             "atSerializable"},
+                            &Q::TransIsolation, &Q::SetTransIsolation, std::optional<TAsaTransIsolation>(atUnchanged)),
+      },
+      "TVantorSQL");
+}
+
 // Registered at start-up, for forms read before anyone asked.
 const bool AsaClassesRegistered = (VdbAsaRegisterClasses(), true);
 
 }  // namespace
 
 void VdbAsaRegisterClasses() {
-  static const bool Registered = (VdbRegisterBaseClasses(), RegisterAsaSession(), true);
+  static const bool Registered = (VdbRegisterBaseClasses(), RegisterAsaSession(), RegisterAsaSQL(), true);
   (void)Registered;
 }
 

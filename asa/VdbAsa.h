@@ -332,8 +332,10 @@ class TAsaSession : public TVantorSession {
   TServerWaitEvent FOnServerWait;
 };
 
-// Registers TAsaSession (and the frame's classes) for form-file streaming;
+// Registers TAsaSession and TAsaSQL (and the frame's classes) for form-file streaming;
 // idempotent. Runs at start-up as well.
 void VdbAsaRegisterClasses();
 
 }  // namespace vdb
+
+#include "asa/VdbAsa.SQL.h"

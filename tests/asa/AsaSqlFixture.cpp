@@ -1,0 +1,39 @@
+#include "AsaSqlFixture.h"
+
+namespace asatest {
+
+void AsaSqlTest::SetUp() {
+  AsaTest::SetUp();
+  Session = NewSession();
+  Session->Open();
+}
+
+void AsaSqlTest::TearDown() {
+  Statements.clear();
+  Session.reset();
+  AsaTest::TearDown();
+}
+
+vdb::TAsaSQL& AsaSqlTest::NewSQL() {
+  Statements.push_back(std::make_unique<vdb::TAsaSQL>(nullptr));
+  vdb::TAsaSQL& Q = *Statements.back();
+  Q.SetSession(Session.get());
+  Q.SetWantExceptions(true);
+  return Q;
+}
+
+void AsaSqlTest::Run(const std::string& SQL) {
+  const int32_t Code = Exec(*Session, SQL);
+  ASSERT_EQ(0, Code) << SQL << ": " << Session->Sqlca()->sqlerrmc;
+  ASSERT_EQ(0, Exec(*Session, "commit"));
+}
+
+vcl::Variant AsaSqlTest::Value(const std::string& SQL) {
+  vdb::TAsaSQL Q(nullptr);
+  Q.SetSession(Session.get());
+  Q.SetWantExceptions(true);
+  if (!Q.OpenRead(SQL, {})) return vcl::Unassigned();
+  return Q.GetFieldValue(0);
+}
+
+}  // namespace asatest

@@ -1,0 +1,30 @@
+// Per test: a connected session on a fresh database and statements on it,
+// freed before the session.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AsaFixture.h"
+
+namespace asatest {
+
+class AsaSqlTest : public AsaTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A statement on Session that raises on server errors.
+  vdb::TAsaSQL& NewSQL();
+  // Runs a statement through the library directly and commits; fails the
+  // test on an error.
+  void Run(const std::string& SQL);
+  // The single value of a one-row query, read through a fresh statement.
+  vcl::Variant Value(const std::string& SQL);
+
+  std::unique_ptr<vdb::TAsaSession> Session;
+  std::vector<std::unique_ptr<vdb::TAsaSQL>> Statements;
+};
+
+}  // namespace asatest
