@@ -1,5 +1,8 @@
 #include "AsaSqlFixture.h"
 
+#include "dbsrv/ConnectString.h"
+#include "dbsrv/Server.h"
+
 namespace asatest {
 
 void AsaSqlTest::SetUp() {
@@ -34,6 +37,12 @@ vcl::Variant AsaSqlTest::Value(const std::string& SQL) {
   Q.SetWantExceptions(true);
   if (!Q.OpenRead(SQL, {})) return vcl::Unassigned();
   return Q.GetFieldValue(0);
+}
+
+void AsaSqlTest::StopEngine(const std::string& Name) {
+  vdbsrv::ConnectParams P;
+  P.engineName = Name;
+  vdbsrv::Server::Instance().StopEngine(P, nullptr);
 }
 
 }  // namespace asatest

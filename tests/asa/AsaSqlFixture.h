@@ -22,6 +22,8 @@ class AsaSqlTest : public AsaTest {
   void Run(const std::string& SQL);
   // The single value of a one-row query, read through a fresh statement.
   vcl::Variant Value(const std::string& SQL);
+  // Stops the engine serving the test database under its connections.
+  static void StopEngine(const std::string& Name = "test");
 
   std::unique_ptr<vdb::TAsaSession> Session;
   std::vector<std::unique_ptr<vdb::TAsaSQL>> Statements;

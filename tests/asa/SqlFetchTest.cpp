@@ -220,3 +220,89 @@ TEST(AsaSQLFormFile, PublishedPropertiesStream) {
 
 }  // namespace
 }  // namespace asatest
+
+namespace asatest {
+namespace {
+
+// Values that fit into the BlobSize prefix come from the fetch buffer.
+TEST_F(AsaSqlTest, ShortLongValuesAreServedFromTheFetchBuffer) {
+  Run("create table l (id int, memo long varchar, data long binary)");
+  Run("insert into l values (1, 'short memo', x'00010200ff'), (2, null, null)");
+  auto& Q = NewSQL();
+  Q.SetBlobSize(100);
+  ASSERT_TRUE(Q.OpenRead("select memo, data from l order by id", {}));
+  EXPECT_EQ(vdb::vtMemo, Q.GetFieldType(0));
+  EXPECT_EQ(vdb::vtBlob, Q.GetFieldType(1));
+  EXPECT_FALSE(Q.IsBlobTruncated(Q.BlobManager()->BlobByName("memo")));
+  EXPECT_EQ("short memo", Q.GetFieldValue("memo").AsString());
+  const uint8_t Expected[] = {0, 1, 2, 0, 0xFF};
+  EXPECT_TRUE(vcl::VarArrayFromBytes(Expected, sizeof Expected) == Q.GetFieldValue("data"));
+  ASSERT_TRUE(Q.Next());
+  EXPECT_TRUE(Q.IsFieldNull("memo"));
+  EXPECT_TRUE(Q.IsFieldNull("data"));
+  EXPECT_FALSE(Q.IsBlobTruncated(Q.BlobManager()->BlobByName("data")));
+}
+
+TEST_F(AsaSqlTest, LongValuesPastThePrefixAreMarkedTruncated) {
+  Run("create table l (memo long varchar)");
+  Run("insert into l values ('" + std::string(200, 'm') + "')");
+  for (int32_t BlobSize : {0, 100}) {
+    SCOPED_TRACE(BlobSize);
+    auto& Q = NewSQL();
+    Q.SetBlobSize(BlobSize);
+    ASSERT_TRUE(Q.OpenRead("select memo from l", {}));
+    EXPECT_TRUE(Q.IsBlobTruncated(Q.BlobManager()->BlobByName("memo")));
+    EXPECT_TRUE(Q.GetBlobTruncIndicator(Q.IndicatorBuffer(), 0));
+  }
+}
+
+TEST_F(AsaSqlTest, UniqueCursorIsDescribedAtOpen) {
+  Run("create table u (id int primary key, name varchar(10))");
+  Run("insert into u values (1, 'a'), (2, 'b')");
+  auto& Q = NewSQL();
+  Q.SetCursorType(vdb::actUnique);
+  ASSERT_TRUE(Q.OpenRead("select id, name from u order by id", {}));
+  EXPECT_EQ(2, Q.FieldCount());
+  EXPECT_EQ("a", Q.GetFieldValue("name").AsString());
+  ASSERT_TRUE(Q.Next());
+  EXPECT_EQ(2, Q.GetFieldValue("id").AsInteger());
+  EXPECT_FALSE(Q.Next());
+}
+
+TEST_F(AsaSqlTest, CursorTypesOpenAndFetch) {
+  Run("create table c (id int)");
+  Run("insert into c values (1), (2), (3)");
+  for (vdb::TAsaCursorType Type : {vdb::actDefault, vdb::actDynamicScroll, vdb::actFixedScroll,
+                                   vdb::actInsensitive, vdb::actNoScroll, vdb::actUnique}) {
+    SCOPED_TRACE(static_cast<int>(Type));
+    auto& Q = NewSQL();
+    Q.SetCursorType(Type);
+    ASSERT_TRUE(Q.OpenRead("select id from c order by id", {}));
+    int Sum = Q.GetFieldValue(0).AsInteger();
+    while (Q.Next()) Sum += Q.GetFieldValue(0).AsInteger();
+    EXPECT_EQ(6, Sum);
+  }
+}
+
+// The engine goes away in the middle of a result: the fetch reports it and
+// the statement is left closed and unprepared, never half-alive.
+TEST_F(AsaSqlTest, LostConnectionDuringFetchLeavesTheStatementClosed) {
+  Run("create table big (id int)");
+  std::string Insert = "insert into big values (1)";
+  for (int I = 2; I <= 40; ++I) Insert += ", (" + std::to_string(I) + ")";
+  Run(Insert);
+  auto& Q = NewSQL();
+  Q.SetWantExceptions(false);
+  ASSERT_TRUE(Q.OpenRead("select id from big", {}));
+  StopEngine();
+  int Rows = 1;
+  while (Q.Next()) ++Rows;
+  EXPECT_EQ(25, Rows) << "the first block was already here";
+  EXPECT_FALSE(Q.Active());
+  EXPECT_FALSE(Q.CursorPrepared());
+  EXPECT_FALSE(Session->Connected());
+  EXPECT_GT(0, Q.LastErrorCode());
+}
+
+}  // namespace
+}  // namespace asatest
