@@ -203,39 +203,65 @@ TEST(AsaTimeStamp, ReadsTheStructureAtItsEdges) {
   }
 }
 
+// The structure is packed: fields are compared as values (+T.x), never bound
+// to references.
 TEST(AsaTimeStamp, WritesDateFieldsUnlessAPureTime) {
   SQLDATETIME T;
   const vcl::TDateTime Time(vcl::EncodeTime(10, 30, 15, 250));
   vdb::PutAsaTimeStamp(false, Time, T);
-  EXPECT_EQ(0, T.year);
-  EXPECT_EQ(0, T.month);
-  EXPECT_EQ(0, T.day);
-  EXPECT_EQ(10, T.hour);
-  EXPECT_EQ(30, T.minute);
-  EXPECT_EQ(15, T.second);
-  EXPECT_EQ(250000u, T.microsecond);
+  EXPECT_EQ(0, +T.year);
+  EXPECT_EQ(0, +T.month);
+  EXPECT_EQ(0, +T.day);
+  EXPECT_EQ(10, +T.hour);
+  EXPECT_EQ(30, +T.minute);
+  EXPECT_EQ(15, +T.second);
+  EXPECT_EQ(250000u, +T.microsecond);
 
   vdb::PutAsaTimeStamp(true, Time, T);
-  EXPECT_EQ(1899, T.year);
-  EXPECT_EQ(11, T.month);
-  EXPECT_EQ(30, T.day);
-  EXPECT_EQ(6, T.day_of_week);  // a Saturday
-  EXPECT_EQ(363, T.day_of_year);
+  EXPECT_EQ(1899, +T.year);
+  EXPECT_EQ(11, +T.month);
+  EXPECT_EQ(30, +T.day);
+  EXPECT_EQ(6, +T.day_of_week);  // a Saturday
+  EXPECT_EQ(363, +T.day_of_year);
 
   vdb::PutAsaTimeStamp(false, At(2024, 3, 1, 8, 0, 0), T);  // not the epoch day: the date stays
-  EXPECT_EQ(2024, T.year);
-  EXPECT_EQ(2, T.month);
-  EXPECT_EQ(1, T.day);
-  EXPECT_EQ(5, T.day_of_week);   // a Friday
-  EXPECT_EQ(60, T.day_of_year);  // after a leap February
-  EXPECT_EQ(8, T.hour);
+  EXPECT_EQ(2024, +T.year);
+  EXPECT_EQ(2, +T.month);
+  EXPECT_EQ(1, +T.day);
+  EXPECT_EQ(5, +T.day_of_week);   // a Friday
+  EXPECT_EQ(60, +T.day_of_year);  // after a leap February
+  EXPECT_EQ(8, +T.hour);
 
   vdb::PutAsaTimeStamp(true, vcl::TDateTime(-1.25), T);
-  EXPECT_EQ(1899, T.year);
-  EXPECT_EQ(11, T.month);
-  EXPECT_EQ(29, T.day);
-  EXPECT_EQ(6, T.hour);
+  EXPECT_EQ(1899, +T.year);
+  EXPECT_EQ(11, +T.month);
+  EXPECT_EQ(29, +T.day);
+  EXPECT_EQ(6, +T.hour);
   EXPECT_NEAR(-1.25, vdb::GetAsaTimeStamp(T), 1e-9);
+}
+
+}  // namespace
+}  // namespace asatest
+
+namespace asatest {
+namespace {
+
+// With OEMConvert the server sees OEM text (0x82 for the ANSI 0xE9) in
+// statements, parameters and names, and the application ANSI text.
+TEST_F(AsaSqlTest, OemConvertTranslatesTextBothWays) {
+  Run("create table t (name varchar(10), memo long varchar)");
+  Session->SetOEMConvert(true);
+  auto& Q = NewSQL();
+  Q.SetBlobSize(100);
+  ASSERT_TRUE(Q.Execute("insert into t values ('a\xE9', ?)", {Variant("b\xE9")}));
+  ASSERT_TRUE(Q.OpenRead("select name as \"n\xE9\", memo from t", {}));
+  EXPECT_EQ("n\xE9", Q.GetFieldName(0));
+  EXPECT_EQ("a\xE9", Q.GetFieldValue(0).AsString());
+  EXPECT_EQ("b\xE9", Q.GetFieldValue(1).AsString());
+  Q.Close();
+  Session->SetOEMConvert(false);
+  EXPECT_EQ("a\x82", Value("select name from t").AsString());
+  EXPECT_EQ("b\x82", Value("select cast(memo as varchar(10)) from t").AsString());
 }
 
 }  // namespace
