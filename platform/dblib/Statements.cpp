@@ -20,6 +20,7 @@ namespace {
 
 constexpr size_t kMaxText = size_t(1) << 28;  // longest statement text read
 constexpr size_t kMaxCursorName = 128;
+constexpr int16_t kOutputOnly = static_cast<int16_t>(0x8000);
 
 int16_t& StatementNumber(int16_t* stmt) {
   if (!stmt) throw ServerError(vdbsrv::errInvalidParameter, "no statement number");
@@ -77,7 +78,7 @@ std::vector<Cursor::Assignment> Assignments(const SQLDA* sqlda, Cursor& cursor,
   int n = EntriesInUse(sqlda, "value descriptor");
   std::vector<Cursor::Assignment> out;
   scratch.resize(static_cast<size_t>(n));
-  const auto& columns = cursor.Statement().Columns();
+  const auto& columns = cursor.ColumnInfos();
   for (int i = 0; i < n; ++i) {
     const sqlvar& v = sqlda->sqlvar[i];
     std::string_view name = EntryName(v);
@@ -148,7 +149,8 @@ int32_t Describe(SQLCA* ca, int16_t* stmt, SQLDA* sqlda, uint32_t kind) {
         break;
       case DESCRIBE_PROBE:
         PutColumns(sqlda, s.Columns());
-        // 1: the result set is known now; procedure calls will answer 0.
+        // 1: the result set is known now; 0: a procedure call, whose result
+        // sets are known only once it runs.
         SQLCOUNT(*ca) = s.Kind() == vdbsrv::skProcedure ? 0 : 1;
         break;
       case DESCRIBE_BIND_VARS: {
@@ -158,10 +160,17 @@ int32_t Describe(SQLCA* ca, int16_t* stmt, SQLDA* sqlda, uint32_t kind) {
         int fit = std::min<int>(n, std::max<int16_t>(sqlda->sqln, 0));
         for (int i = 0; i < fit; ++i) {
           sqlvar& v = sqlda->sqlvar[i];
-          v.sqltype = DT_STRING | DT_NULLABLE;
-          v.sqllen = vdbsrv::kLongLength;
+          vdbsrv::SqlType type;
+          if (s.HostType(static_cast<size_t>(i), type)) {
+            v.sqltype = static_cast<int16_t>(type.code | DT_NULLABLE);
+            v.sqllen = type.length;
+          } else {
+            v.sqltype = DT_STRING | DT_NULLABLE;
+            v.sqllen = vdbsrv::kLongLength;
+          }
           PutName(v, hosts[static_cast<size_t>(i)].Name);
-          if (v.sqlind) *v.sqlind = 0;
+          // Bit 15 without bit 14: a value the call only writes.
+          if (v.sqlind) *v.sqlind = s.HostIsOutputOnly(static_cast<size_t>(i)) ? kOutputOnly : 0;
         }
         sqlda->sqld = static_cast<int16_t>(n);
         break;
@@ -177,23 +186,27 @@ int32_t DescribeCursor(SQLCA* ca, const char* cursor, SQLDA* sqlda, uint32_t kin
     Cursor& c = conn.Sql().DeclaredCursor(CursorName(cursor));
     if (kind != DESCRIBE_SELECT_LIST)
       throw ServerError(vdbsrv::errInvalidParameter, "describe kind " + std::to_string(kind));
-    PutColumns(sqlda, c.Statement().Columns());
+    // An open call describes the result set it stands on.
+    PutColumns(sqlda, c.IsOpen() ? c.ColumnInfos() : c.Statement().Columns());
   });
 }
 
 int32_t DescribeNames(SQLCA* ca, int16_t* stmt, const char* cursor, SQLDA* sqlda, uint32_t kind) {
   return Request(ca, [&](ClientContext& ctx, vdbsrv::Connection& conn) {
     PreparedStatement* s = nullptr;
-    if (stmt && *stmt)
+    Cursor* c = nullptr;
+    if (stmt && *stmt) {
       s = &conn.Sql().Statement(*stmt);
-    else if (cursor)
-      s = &conn.Sql().DeclaredCursor(CursorName(cursor)).Statement();
-    else
+    } else if (cursor) {
+      c = &conn.Sql().DeclaredCursor(CursorName(cursor));
+      s = &c->Statement();
+    } else {
       throw ServerError(vdbsrv::errInvalidParameter, "neither statement nor cursor");
+    }
     if (!sqlda) throw ServerError(vdbsrv::errInvalidParameter, "no descriptor");
     bool truncated = false;
     if (kind == DESCRIBE_NAMES_COLUMNS) {
-      const auto& columns = s->Columns();
+      const auto& columns = c && c->IsOpen() ? c->ColumnInfos() : s->Columns();
       int n = static_cast<int>(columns.size());
       int fit = std::min<int>(n, std::max<int16_t>(sqlda->sqln, 0));
       for (int i = 0; i < fit; ++i)
@@ -231,6 +244,16 @@ int32_t Open(SQLCA* ca, const char* cursor, int16_t* stmt, SQLDA* bind, int32_t 
     if ((flags & vdbsrv::cfIsolation) && isolation >= 2 && !conn.InTransaction())
       conn.ExecuteImmediate("begin");
     SqldaInput input(bind, session.Variables());
+    if (open.Statement().IsCall()) {
+      if (open.IsOpen()) throw ServerError(vdbsrv::errCursorAlreadyOpen, name);
+      // The call runs to its end now; the cursor steps through what it left.
+      vdbsrv::TProcCallResult result = session.Call(open.Statement(), &input);
+      bool none = result.ResultSets.empty();
+      SetCount(ca, open.OpenResults(conn, std::move(result.ResultSets)));
+      ctx.Trace("Open " + std::string(name));
+      if (none) Warn(ca, ctx, vdbsrv::errProcedureComplete);
+      return;
+    }
     bool v6 = conn.EngineVersion().rfind("6.", 0) == 0;
     int64_t count = open.Open(conn, session.Variables(), &input, flags, conn.Options().RowCounts(), v6);
     SetCount(ca, count);
@@ -334,8 +357,12 @@ int32_t Delete(SQLCA* ca, const char* cursor) {
 
 int32_t Resume(SQLCA* ca, const char* cursor) {
   return Request(ca, [&](ClientContext& ctx, vdbsrv::Connection& conn) {
-    conn.Sql().OpenCursor(CursorName(cursor));
-    // No statement has further result sets yet: the procedure has completed.
+    Cursor& c = conn.Sql().OpenCursor(CursorName(cursor));
+    int64_t rows = 0;
+    if (c.Resume(rows)) {
+      SetCount(ca, rows);
+      return;
+    }
     Warn(ca, ctx, vdbsrv::errProcedureComplete);
   });
 }

@@ -214,6 +214,11 @@ void Connection::BeginTransaction() {
   inTransaction_.store(true);
 }
 
+void Connection::BeginWrite() {
+  if (!db_) throw ServerError(dropped_.load() ? errConnectionTerminated : errNotConnected);
+  if (!inTransaction_.load() && sqlite3_get_autocommit(db_)) BeginTransaction();
+}
+
 int Connection::Step(sqlite3_stmt* statement) {
   if (!db_) throw ServerError(dropped_.load() ? errConnectionTerminated : errNotConnected);
   bool changes = !sqlite3_stmt_readonly(statement);

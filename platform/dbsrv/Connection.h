@@ -116,6 +116,9 @@ class Connection {
   // ---- transactions ----
 
   bool InTransaction() const { return inTransaction_.load(std::memory_order_acquire); }
+  // Opens the transaction now when none is open (before changes made in
+  // several statements that must stay together, such as catalog rows).
+  void BeginWrite();
   void Commit();
   void Rollback();
 

@@ -77,7 +77,72 @@ int64_t Cursor::Open(Connection& conn, ServerVariables& variables, const HostInp
   return count;
 }
 
+int64_t Cursor::OpenResults(Connection& conn, std::vector<TProcResultSet> sets) {
+  if (IsOpen()) throw ServerError(errCursorAlreadyOpen, name_);
+  conn_ = &conn;
+  proc_ = true;
+  sets_ = std::move(sets);
+  set_ = 0;
+  LoadResultSet();
+  return read_;
+}
+
+void Cursor::LoadResultSet() {
+  // The rows go into the scroll cache as if read from SQLite, so that every
+  // fetch and position works on them unchanged.
+  scroll_ = true;
+  shortBlockPastEnd_ = false;
+  cells_.clear();
+  arena_.clear();
+  procColumns_.clear();
+  read_ = pos_ = 0;
+  done_ = true;
+  width_ = 0;
+  if (set_ >= sets_.size()) return;
+  TProcResultSet& rs = sets_[set_];
+  width_ = static_cast<int>(rs.Columns.size());
+  for (size_t c = 0; c < rs.Columns.size(); ++c) {
+    ColumnInfo info;
+    info.name = rs.Columns[c];
+    if (c < rs.Types.size()) info.type = rs.Types[c];
+    procColumns_.push_back(std::move(info));
+  }
+  cells_.resize(rs.Rows.size() * static_cast<size_t>(width_));
+  for (const auto& row : rs.Rows) {
+    ++read_;
+    size_t at = static_cast<size_t>(read_ - 1) * static_cast<size_t>(width_);
+    for (int c = 0; c < width_; ++c) {
+      SqlValue v = static_cast<size_t>(c) < row.size() ? row[static_cast<size_t>(c)].View() : SqlValue{};
+      Cell& cell = cells_[at + static_cast<size_t>(c)];
+      cell.kind = v.kind;
+      cell.i = v.i;
+      cell.d = v.d;
+      cell.n = v.n;
+      if (v.kind == svText || v.kind == svBlob) {
+        cell.i = static_cast<int64_t>(arena_.size());
+        arena_.insert(arena_.end(), v.p, v.p + v.n);
+      }
+    }
+  }
+  // The rows now live in the cache only.
+  rs.Rows.clear();
+  rs.Rows.shrink_to_fit();
+}
+
+bool Cursor::Resume(int64_t& rows) {
+  if (!IsOpen()) throw ServerError(errCursorNotOpen, name_);
+  if (!proc_ || set_ + 1 >= sets_.size()) return false;
+  ++set_;
+  LoadResultSet();
+  rows = read_;
+  return true;
+}
+
 void Cursor::Close() {
+  proc_ = false;
+  sets_.clear();
+  set_ = 0;
+  procColumns_.clear();
   sqlite3_finalize(st_);
   st_ = nullptr;
   sqlite3_finalize(refetch_);
@@ -175,7 +240,7 @@ bool Cursor::Refetch(int64_t row) {
 }
 
 uint32_t Cursor::Fetch(int32_t kind, int32_t offset, uint32_t rows, RowSink* sink, bool lock) {
-  if (!st_) throw ServerError(errCursorNotOpen, name_);
+  if (!IsOpen()) throw ServerError(errCursorNotOpen, name_);
   if (kind != 1 && kind != 2) throw ServerError(errInvalidParameter, "fetch kind " + std::to_string(kind));
   if (rows == 0) rows = 1;
   int64_t target;
@@ -196,7 +261,7 @@ uint32_t Cursor::Fetch(int32_t kind, int32_t offset, uint32_t rows, RowSink* sin
     pos_ = 0;
     return 0;
   }
-  bool sensitive = scroll_ && (current || lock) && !(flags_ & cfInsensitive) && statement_->Updatable();
+  bool sensitive = scroll_ && (current || lock) && !(flags_ & cfInsensitive) && Hidden() == 1;
   if (sensitive) DrainAll();
   if (lock) conn_->ExecuteImmediate("begin");
   uint32_t delivered = 0;
@@ -224,7 +289,7 @@ uint32_t Cursor::Fetch(int32_t kind, int32_t offset, uint32_t rows, RowSink* sin
 }
 
 bool Cursor::OnRow() const {
-  if (!st_ || pos_ < 1) return false;
+  if (!IsOpen() || pos_ < 1) return false;
   if (scroll_) return pos_ <= read_;
   return pos_ == read_ && streamOnRow_;
 }
@@ -236,9 +301,9 @@ SqlValue Cursor::Value(int c) const {
 }
 
 void Cursor::CheckChangeable() const {
-  if (!st_) throw ServerError(errCursorNotOpen, name_);
+  if (!IsOpen()) throw ServerError(errCursorNotOpen, name_);
   if (ReadOnly()) throw ServerError(errCursorReadOnly);
-  if (!statement_->Updatable()) throw ServerError(errNotUpdatable, name_);
+  if (proc_ || !statement_->Updatable()) throw ServerError(errNotUpdatable, name_);
 }
 
 int64_t Cursor::CurrentRowid() const {
@@ -326,7 +391,8 @@ SqlValue Cursor::InsertedValue(int c) const {
 }
 
 std::string Cursor::Plan() const {
-  if (!st_) throw ServerError(errCursorNotOpen, name_);
+  if (!IsOpen()) throw ServerError(errCursorNotOpen, name_);
+  if (proc_) return "CALL " + statement_->Procedure().call.Name;
   StmtPtr st(PrepareOwn("EXPLAIN QUERY PLAN " + statement_->Sql()));
   for (size_t i = 0; i < params_.size(); ++i) BindValue(st.get(), static_cast<int>(i + 1), params_[i].View());
   std::string plan;

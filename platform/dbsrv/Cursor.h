@@ -9,7 +9,12 @@
 // through the cursor read the row as it is stored now: the cursor first
 // reads the rest of its result so that it no longer holds SQLite's read
 // snapshot, then re-reads the row by its rowid.
+//
+// A cursor over a procedure call holds the result sets the call produced and
+// stands on one of them at a time; Resume moves to the next.
 #pragma once
+
+#include "dbsrv/ProcInterp.h"
 
 #include "dbsrv/SqlValue.h"
 #include "dbsrv/Statement.h"
@@ -54,7 +59,7 @@ class Cursor {
 
   const std::string& Name() const { return name_; }
   PreparedStatement& Statement() const { return *statement_; }
-  bool IsOpen() const { return st_ != nullptr; }
+  bool IsOpen() const { return st_ != nullptr || proc_; }
   bool ReadOnly() const { return flags_ & cfReadOnly; }
 
   // Runs the statement with the input values. Answers the row count for
@@ -64,6 +69,16 @@ class Cursor {
                uint32_t flags, bool exact, bool shortBlockPastEnd);
   void Close();
 
+  // Opens the cursor over the result sets of a call, standing on the first.
+  // Answers its row count.
+  int64_t OpenResults(Connection& conn, std::vector<TProcResultSet> sets);
+  // Moves to the next result set of a call; false when there is none (the
+  // procedure has completed) or the cursor is not over a call. Answers the
+  // new set's row count in rows.
+  bool Resume(int64_t& rows);
+  // The columns of the rows the cursor delivers now.
+  const std::vector<ColumnInfo>& ColumnInfos() const { return proc_ ? procColumns_ : statement_->Columns(); }
+
   // Moves by kind (1 absolute, 2 relative) and offset and delivers up to rows
   // rows from there on (sink may be null: position only). Answers the rows
   // delivered; 0 means "no row" with the position before the first or after
@@ -71,7 +86,7 @@ class Cursor {
   uint32_t Fetch(int32_t kind, int32_t offset, uint32_t rows, RowSink* sink, bool lock);
 
   // Visible columns (the statement's result columns).
-  int Columns() const { return static_cast<int>(statement_->Columns().size()); }
+  int Columns() const { return static_cast<int>(ColumnInfos().size()); }
   // Column c (0-based) of the row being delivered, or of the current row.
   SqlValue Value(int c) const;
   // True when the cursor stands on a row.
@@ -103,7 +118,8 @@ class Cursor {
 
   void CheckChangeable() const;
   int Width() const { return width_; }
-  int Hidden() const { return statement_->Updatable() ? 1 : 0; }
+  int Hidden() const { return !proc_ && statement_->Updatable() ? 1 : 0; }
+  void LoadResultSet();
   // Makes row exist in the cache (scroll) or in the statement (no-scroll).
   bool Ensure(int64_t row);
   bool StepOne();
@@ -133,6 +149,10 @@ class Cursor {
   std::vector<char> arena_;         // scroll: bytes of text and blob cells
   bool streamOnRow_ = false;        // no-scroll: st_ stands on row read_
   std::vector<OwnedValue> inserted_;  // the row Insert read back
+  bool proc_ = false;                 // open over the result sets of a call
+  std::vector<TProcResultSet> sets_;  // proc_: every result set of the call
+  size_t set_ = 0;                    // proc_: the one the cursor stands on
+  std::vector<ColumnInfo> procColumns_;  // proc_: its columns
 };
 
 }  // namespace vdbsrv

@@ -3,6 +3,7 @@
 #include "dbsrv/DialectStatement.h"
 #include "dbsrv/Errors.h"
 #include "dbsrv/ProcCatalog.h"
+#include "dbsrv/ServerVariables.h"
 
 #include <sqlite3.h>
 
@@ -41,11 +42,57 @@ std::string TextOf(const OwnedValue& v) {
 
 }  // namespace
 
+OwnedValue ConvertToDeclared(const OwnedValue& Value, std::string_view TypeText) {
+  if (Value.kind == svNull || TypeText.empty()) return Value;
+  ServerVariable holder;
+  holder.type = MapDeclaredType(TypeText);
+  ServerVariables::Assign(holder, Value.View());
+  return std::move(holder.value);
+}
+
+SqlType TypeOfValues(const std::vector<std::vector<OwnedValue>>& Rows, size_t Column) {
+  bool ints = false, doubles = false, texts = false, blobs = false, wide = false;
+  size_t width = 1;
+  for (const auto& row : Rows) {
+    if (Column >= row.size()) continue;
+    const OwnedValue& v = row[Column];
+    switch (v.kind) {
+      case svInteger:
+        ints = true;
+        wide |= v.i < INT32_MIN || v.i > INT32_MAX;
+        break;
+      case svDouble: doubles = true; break;
+      case svText: texts = true; width = std::max(width, v.bytes.size()); break;
+      case svBlob: blobs = true; width = std::max(width, v.bytes.size()); break;
+      default: break;
+    }
+  }
+  SqlType t;
+  if (blobs && !texts && !ints && !doubles) {
+    t.code = width > kExpressionTextLength ? stLongBinary : stBinary;
+    t.length = width > kExpressionTextLength ? kLongLength : static_cast<uint16_t>(width);
+  } else if (texts || blobs) {
+    t.code = width > kExpressionTextLength ? stLongVarchar : stVarchar;
+    t.length = width > kExpressionTextLength ? kLongLength : static_cast<uint16_t>(width);
+  } else if (doubles) {
+    t.code = stDouble;
+    t.length = 8;
+  } else if (ints) {
+    t.code = wide ? stBigint : stInt;
+    t.length = wide ? 8 : 4;
+  } else {
+    t.code = stVarchar;  // only NULLs: any type will do
+    t.length = 1;
+  }
+  return t;
+}
+
 // The variables of one running call: parameters and locals by lower-case name.
 struct TProcInterpreter::TFrame {
   std::map<std::string, OwnedValue> Vars;
   OwnedValue ReturnValue;
   std::vector<TProcResultSet>* ResultSets = nullptr;
+  const TProcDefinition* Def = nullptr;
   int Depth = 0;
 
   OwnedValue& Var(std::string_view name) {
@@ -64,8 +111,9 @@ TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_vie
                                          const std::vector<TProcArg>& Args, int Depth) {
   if (Depth >= kMaxDepth) throw ServerError(errNestingTooDeep);
   TStoredProcedure stored;
-  if (!FindProcedure(FDb, Owner, Name, FUserId, stored)) throw ServerError(errProcedureNotFound, Name);
-  if (IsBuiltinProcedure(stored.Name)) throw ServerError(errNotImplemented, stored.Name);
+  if (!FindProcedure(FDb, Owner, Name, FUserId, stored, Step)) throw ServerError(errProcedureNotFound, Name);
+  bool builtin = IsBuiltinProcedure(stored.Name);
+  if (builtin && !OnBuiltin) throw ServerError(errNotImplemented, stored.Name);
   TDialectResult parsed = ParseStatement(stored.Definition);
   if (!parsed.Ok || !parsed.Statement.Procedure) throw ServerError(errSyntax, parsed.Error.Message);
 
@@ -74,6 +122,7 @@ TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_vie
   const TProcDefinition& def = *result.Definition;
   TFrame frame;
   frame.Depth = Depth;
+  frame.Def = &def;
   frame.ResultSets = &result.ResultSets;
   if (!def.IsFunction) frame.ReturnValue = OwnedValue(SqlValue::Integer(0));
 
@@ -94,18 +143,30 @@ TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_vie
   for (size_t i = 0; i < def.Params.size(); ++i) {
     const TProcParam& p = def.Params[i];
     OwnedValue v;
-    if (given[i] && given[i]->Value)
+    if (p.Mode == pmOut) {
+      // An output parameter starts NULL whatever the caller passed.
+    } else if (given[i] && given[i]->Value) {
       v = *given[i]->Value;
-    else if (p.HasDefault)
+    } else if (p.HasDefault) {
       v = Evaluate(p.Default, frame);
-    else if (p.Mode != pmOut && !given[i])
+    } else if (!given[i]) {
       throw ServerError(errNotEnoughValues, p.Name);
-    frame.Vars[Key(p.Name)] = std::move(v);
+    }
+    frame.Vars[Key(p.Name)] = ConvertToDeclared(v, p.TypeText);
   }
-  Run(def.Body, frame);
-  result.ReturnValue = frame.ReturnValue;
+  if (builtin) {
+    std::vector<OwnedValue> values;
+    for (const TProcParam& p : def.Params) values.push_back(frame.Var(p.Name));
+    OnBuiltin(def, values, frame.ReturnValue);
+    for (size_t i = 0; i < def.Params.size(); ++i) frame.Var(def.Params[i].Name) = std::move(values[i]);
+  } else {
+    Run(def.Body, frame);
+  }
+  result.ReturnValue = def.IsFunction ? ConvertToDeclared(frame.ReturnValue, def.ReturnType)
+                                      : ConvertToDeclared(frame.ReturnValue, "integer");
   for (const TProcParam& p : def.Params) {
-    result.Params.push_back(frame.Var(p.Name));
+    const OwnedValue& v = frame.Var(p.Name);
+    result.Params.push_back(p.Mode == pmIn ? v : ConvertToDeclared(v, p.TypeText));
     result.ParamInfo.push_back(&p);
   }
   return result;
@@ -186,14 +247,29 @@ TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) 
       StmtPtr st(Prepare(S.Sql.Sql));
       Bind(st.get(), S.Sql, F);
       TProcResultSet* rs = nullptr;
+      int columns = sqlite3_column_count(st.get());
       if (S.IsResultSet) {
         rs = &F.ResultSets->emplace_back();
-        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) rs->Columns.emplace_back(sqlite3_column_name(st.get(), c));
+        for (int c = 0; c < columns; ++c) rs->Columns.emplace_back(sqlite3_column_name(st.get(), c));
       }
       while (DoStep(st.get()) == SQLITE_ROW) {
         if (!rs) continue;
         auto& row = rs->Rows.emplace_back();
-        for (int c = 0; c < sqlite3_column_count(st.get()); ++c) row.emplace_back(ColumnValue(st.get(), c));
+        for (int c = 0; c < columns; ++c) row.emplace_back(ColumnValue(st.get(), c));
+      }
+      if (rs) {
+        // The RESULT clause names the types when it fits the select list.
+        bool declared = F.Def && F.Def->Result.size() == static_cast<size_t>(columns);
+        for (int c = 0; c < columns; ++c) {
+          const char* decl = sqlite3_column_decltype(st.get(), c);
+          if (declared)
+            rs->Types.push_back(MapDeclaredType(F.Def->Result[static_cast<size_t>(c)].TypeText));
+          else if (decl)
+            rs->Types.push_back(MapDeclaredType(decl));
+          else
+            rs->Types.push_back(TypeOfValues(rs->Rows, static_cast<size_t>(c)));
+          rs->Types.back().nullable = true;
+        }
       }
       return flNext;
     }
@@ -229,6 +305,15 @@ void TProcInterpreter::Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F) 
 sqlite3_stmt* TProcInterpreter::Prepare(const std::string& Sql) {
   sqlite3_stmt* st = nullptr;
   int rc = sqlite3_prepare_v2(FDb, Sql.c_str(), static_cast<int>(Sql.size()), &st, nullptr);
+  if (rc != SQLITE_OK && ResolveFunction) {
+    std::string message = sqlite3_errmsg(FDb);
+    constexpr std::string_view kMissing = "no such function: ";
+    if (message.compare(0, kMissing.size(), kMissing) == 0 && ResolveFunction(message.substr(kMissing.size()))) {
+      sqlite3_finalize(st);
+      st = nullptr;
+      rc = sqlite3_prepare_v2(FDb, Sql.c_str(), static_cast<int>(Sql.size()), &st, nullptr);
+    }
+  }
   if (rc != SQLITE_OK) {
     sqlite3_finalize(st);
     ThrowSqlite(FDb, rc);

@@ -15,6 +15,7 @@
 #include "dbsrv/ConnectionEvents.h"
 #include "dbsrv/ProcAst.h"
 #include "dbsrv/SqlValue.h"
+#include "dbsrv/TypeMap.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -24,6 +25,7 @@ namespace vdbsrv {
 /// The rows of one SELECT without INTO in a body, in order.
 struct TProcResultSet {
   std::vector<std::string> Columns;
+  std::vector<SqlType> Types;  ///< per column: the RESULT clause's, the declared column's, or the values'
   std::vector<std::vector<OwnedValue>> Rows;
 };
 
@@ -35,6 +37,15 @@ struct TProcCallResult {
   std::shared_ptr<const TProcDefinition> Definition;
   std::vector<TProcResultSet> ResultSets;
 };
+
+/// Value converted to a declared type as a parameter or variable of that type
+/// holds it (numbers from text, text from numbers); NULL stays NULL. Throws
+/// errConversion or errValueOutOfRange.
+OwnedValue ConvertToDeclared(const OwnedValue& Value, std::string_view TypeText);
+
+/// The result type of one column from the values in it (integers, floats,
+/// text of its longest width, bytes).
+SqlType TypeOfValues(const std::vector<std::vector<OwnedValue>>& Rows, size_t Column);
 
 /// An argument of a call: by position when Name is empty; no value takes the default.
 struct TProcArg {
@@ -54,6 +65,13 @@ class TProcInterpreter {
   std::function<int(sqlite3_stmt*)> Step;
   /// Receives `message ... to client` texts.
   std::function<void(MessageType Type, std::string_view Text)> OnMessage;
+  /// Carries out the server's own procedures (IsBuiltinProcedure); without it
+  /// calling one is errNotImplemented. Args are in declaration order, converted.
+  std::function<void(const TProcDefinition& Def, std::vector<OwnedValue>& Args, OwnedValue& ReturnValue)>
+      OnBuiltin;
+  /// Called when SQLite knows no function of a name used in a body; answers
+  /// true when it registered one, and the statement is prepared again.
+  std::function<bool(std::string_view Name)> ResolveFunction;
 
   /// Calls [Owner.]Name. Throws ServerError: errProcedureNotFound, errNestingTooDeep,
   /// the failing statement's code.

@@ -82,7 +82,9 @@ class TProcParser : public TDialectCursor {
  private:
   TProcParam ParseParam(bool IsFunction) {
     TProcParam P;
-    if (!IsFunction) {
+    if (IsFunction) {
+      Accept("in");  // a function's parameters are all IN; the word may be written
+    } else {
       if (Accept("in"))
         P.Mode = pmIn;
       else if (Accept("out"))

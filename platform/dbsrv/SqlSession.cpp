@@ -1,7 +1,9 @@
 #include "dbsrv/SqlSession.h"
 
 #include "dbsrv/Connection.h"
+#include "dbsrv/DialectStatement.h"
 #include "dbsrv/Errors.h"
+#include "dbsrv/ProcCatalog.h"
 
 #include <sqlite3.h>
 
@@ -19,6 +21,7 @@ struct Resetter {
 int16_t SqlSession::Prepare(int16_t number, std::string_view text) {
   if (number < 0) throw ServerError(errInvalidStatement, std::to_string(number));
   auto statement = std::make_shared<PreparedStatement>(conn_.Handle(), text, variables_);
+  if (statement->IsCall()) ResolveCallee(*statement);
   if (number == 0) {
     number = 1;
     for (const auto& [n, s] : statements_) {
@@ -75,7 +78,97 @@ SqlValue SqlSession::Evaluate(const TDialectExpr& expr, const HostInput* input,
   return ColumnValue(st, 0);  // valid until scratch is reset or freed
 }
 
-int64_t SqlSession::ExecuteCommand(PreparedStatement& statement, const HostInput* input) {
+TStepFn SqlSession::Stepper() {
+  return [this](sqlite3_stmt* st) { return conn_.Step(st); };
+}
+
+void SqlSession::ResolveCallee(PreparedStatement& statement) {
+  const TCallStmt& call = statement.Procedure().call;
+  TStoredProcedure stored;
+  if (!FindProcedure(conn_.Handle(), call.Owner, call.Name, conn_.UserId(), stored, Stepper()))
+    throw ServerError(errProcedureNotFound, call.Name);
+  TDialectResult parsed = ParseStatement(stored.Definition);
+  if (!parsed.Ok || !parsed.Statement.Procedure) throw ServerError(errSyntax, parsed.Error.Message);
+  statement.SetCallee(std::move(parsed.Statement.Procedure));
+}
+
+TProcInterpreter SqlSession::Interpreter() {
+  TProcInterpreter interp(conn_.Handle(), conn_.UserId());
+  interp.Step = [this](sqlite3_stmt* st) { return conn_.Step(st); };
+  interp.OnMessage = [this](MessageType type, std::string_view text) { conn_.Message(type, text); };
+  return interp;
+}
+
+TProcCallResult SqlSession::Call(PreparedStatement& statement, const HostInput* input) {
+  if (!statement.IsCall()) throw ServerError(errInvalidStatement, "not a procedure call");
+  const TCallStmt& call = statement.Procedure().call;
+  std::vector<TProcArg> args;
+  args.reserve(call.Args.size());
+  for (const TCallArg& a : call.Args) {
+    TProcArg arg;
+    arg.Name = a.Name;
+    if (a.Value.IsHostMarker() && statement.HostIsOutputOnly(static_cast<size_t>(a.Value.Host))) {
+      arg.Value = OwnedValue();  // written only; the client need not send a value
+    } else {
+      std::unique_ptr<PreparedStatement> scratch;
+      arg.Value = OwnedValue(Evaluate(a.Value, input, scratch));
+    }
+    args.push_back(std::move(arg));
+  }
+  TProcInterpreter interp = Interpreter();
+  TProcCallResult result = interp.Call(call.Owner, call.Name, args);
+  // OUT values go back to connection variables named as arguments.
+  size_t position = 0;
+  for (const TCallArg& a : call.Args) {
+    size_t at = result.ParamInfo.size();
+    if (a.Name.empty()) {
+      at = position++;
+    } else {
+      for (size_t i = 0; i < result.ParamInfo.size(); ++i)
+        if (SameName(result.ParamInfo[i]->Name, a.Name)) at = i;
+    }
+    if (at >= result.ParamInfo.size() || result.ParamInfo[at]->Mode == pmIn || !a.Value.IsVariableRef()) continue;
+    ServerVariables::Assign(variables_.Get(a.Value.Slots[0].Variable), result.Params[at].View());
+  }
+  // The catalog may have changed since the prepare: describe against the callee that ran.
+  if (result.Definition && statement.Procedure().definition &&
+      result.Definition->Text != statement.Procedure().definition->Text)
+    statement.SetCallee(result.Definition);
+  return result;
+}
+
+int64_t SqlSession::ExecuteProcedure(PreparedStatement& statement, const HostInput* input, OutputSink* out) {
+  const ProcedureFields& proc = statement.Procedure();
+  switch (proc.command) {
+    case pcCreate:
+      // The catalog rows join the connection's transaction, as any change does.
+      conn_.BeginWrite();
+      StoreProcedure(conn_.Handle(), *proc.definition, conn_.UserId(), Stepper());
+      return 0;
+    case pcDrop:
+      conn_.BeginWrite();
+      if (!RemoveProcedure(conn_.Handle(), proc.drop.Owner, proc.drop.Name, conn_.UserId(), Stepper()) &&
+          !proc.drop.IfExists)
+        throw ServerError(errProcedureNotFound, proc.drop.Name);
+      return 0;
+    case pcCall: {
+      TProcCallResult result = Call(statement, input);
+      if (out) {
+        const auto& outputs = statement.Outputs();
+        std::vector<SqlValue> values;
+        values.reserve(outputs.size());
+        for (const CallOutput& o : outputs)
+          values.push_back(o.param < 0 ? result.ReturnValue.View()
+                                       : result.Params[static_cast<size_t>(o.param)].View());
+        out->Row(values.data(), static_cast<int>(values.size()));
+      }
+      return 0;
+    }
+  }
+  return 0;
+}
+
+int64_t SqlSession::ExecuteCommand(PreparedStatement& statement, const HostInput* input, OutputSink* out) {
   const CommandFields& c = statement.Command();
   std::unique_ptr<PreparedStatement> scratch;
   switch (statement.Kind()) {
@@ -99,14 +192,14 @@ int64_t SqlSession::ExecuteCommand(PreparedStatement& statement, const HostInput
       conn_.Wait(std::chrono::milliseconds(c.millis));
       return 0;
     case skProcedure:
-      throw ServerError(errNotImplemented, "procedures");
+      return ExecuteProcedure(statement, input, out);
     default:
       return conn_.ExecuteImmediate(statement.Text());
   }
 }
 
 int64_t SqlSession::Execute(PreparedStatement& statement, const HostInput* input, OutputSink* out) {
-  if (statement.Kind() != skSql) return ExecuteCommand(statement, input);
+  if (statement.Kind() != skSql) return ExecuteCommand(statement, input, out);
   sqlite3_stmt* st = statement.Exec();
   Resetter reset{st};
   statement.Bind(st, input, variables_, nullptr);

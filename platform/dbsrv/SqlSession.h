@@ -4,6 +4,8 @@
 #pragma once
 
 #include "dbsrv/Cursor.h"
+#include "dbsrv/ProcCatalog.h"
+#include "dbsrv/ProcInterp.h"
 #include "dbsrv/ServerVariables.h"
 #include "dbsrv/Statement.h"
 
@@ -52,10 +54,22 @@ class SqlSession {
   // Runs a text of one or more statements without host variables.
   int64_t ExecuteImmediate(std::string_view text);
 
+  // Runs a prepared call with input values: arguments from host variables,
+  // connection variables or expressions, OUT values written back to
+  // connection variables passed as arguments. Throws the failing statement's
+  // ServerError.
+  TProcCallResult Call(PreparedStatement& statement, const HostInput* input);
+  // An interpreter that steps through the connection and reports messages,
+  // built-in procedures and functions to it.
+  TProcInterpreter Interpreter();
+
   ServerVariables& Variables() { return variables_; }
 
  private:
-  int64_t ExecuteCommand(PreparedStatement& statement, const HostInput* input);
+  int64_t ExecuteCommand(PreparedStatement& statement, const HostInput* input, OutputSink* out);
+  int64_t ExecuteProcedure(PreparedStatement& statement, const HostInput* input, OutputSink* out);
+  void ResolveCallee(PreparedStatement& statement);
+  TStepFn Stepper();
   SqlValue Evaluate(const TDialectExpr& expr, const HostInput* input,
                     std::unique_ptr<PreparedStatement>& scratch);
 

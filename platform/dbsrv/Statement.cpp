@@ -3,6 +3,7 @@
 #include "dbsrv/DialectStatement.h"
 
 #include "dbsrv/Errors.h"
+#include "dbsrv/ProcAst.h"
 #include "dbsrv/ServerVariables.h"
 
 #include <sqlite3.h>
@@ -196,8 +197,20 @@ PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerV
       kind_ = skWaitfor;
       command_.millis = p.Waitfor.Until ? -1 : p.Waitfor.Millis;
       return;
-    case dsCall: case dsCreateProcedure: case dsDropProcedure:
+    case dsCall:
       kind_ = skProcedure;
+      procedure_.command = pcCall;
+      procedure_.call = std::move(p.Call);
+      return;
+    case dsCreateProcedure:
+      kind_ = skProcedure;
+      procedure_.command = pcCreate;
+      procedure_.definition = std::move(p.Procedure);
+      return;
+    case dsDropProcedure:
+      kind_ = skProcedure;
+      procedure_.command = pcDrop;
+      procedure_.drop = std::move(p.DropProcedure);
       return;
     default:
       kind_ = skConnection;
@@ -295,6 +308,64 @@ void PreparedStatement::Bind(sqlite3_stmt* st, const HostInput* input, ServerVar
     }
     BindValue(st, static_cast<int>(i + 1), v);
   }
+}
+
+void PreparedStatement::SetCallee(std::shared_ptr<const TProcDefinition> callee) {
+  procedure_.definition = std::move(callee);
+  const TProcDefinition& def = *procedure_.definition;
+  const TCallStmt& call = procedure_.call;
+  columns_.clear();
+  outputs_.clear();
+  hostOutputOnly_.assign(hostVars_.size(), 0);
+  hostTypes_.assign(hostVars_.size(), SqlType{});
+  hostTyped_.assign(hostVars_.size(), 0);
+  if (call.ResultHost >= 0) {
+    ColumnInfo c;
+    c.name = def.Name;
+    c.type = MapDeclaredType(def.IsFunction ? def.ReturnType : "integer");
+    columns_.push_back(std::move(c));
+    outputs_.push_back({-1});
+    size_t h = static_cast<size_t>(call.ResultHost);
+    if (h < hostOutputOnly_.size()) {
+      hostOutputOnly_[h] = 1;
+      hostTypes_[h] = columns_.back().type;
+      hostTyped_[h] = 1;
+    }
+  }
+  for (size_t i = 0; i < def.Params.size(); ++i) {
+    const TProcParam& p = def.Params[i];
+    if (p.Mode == pmIn) continue;
+    ColumnInfo c;
+    c.name = p.Name;
+    c.type = MapDeclaredType(p.TypeText);
+    columns_.push_back(std::move(c));
+    outputs_.push_back({static_cast<int>(i)});
+  }
+  // Arguments that are a bare host marker take their parameter's type; an OUT
+  // parameter's marker is written only.
+  size_t position = 0;
+  for (const TCallArg& a : call.Args) {
+    size_t at = def.Params.size();
+    if (a.Name.empty()) {
+      at = position++;
+    } else {
+      for (size_t i = 0; i < def.Params.size(); ++i)
+        if (SameName(def.Params[i].Name, a.Name)) at = i;
+    }
+    if (at >= def.Params.size() || !a.Value.IsHostMarker()) continue;
+    size_t h = static_cast<size_t>(a.Value.Host);
+    if (h >= hostVars_.size()) continue;
+    const TProcParam& p = def.Params[at];
+    hostTypes_[h] = MapDeclaredType(p.TypeText);
+    hostTyped_[h] = 1;
+    if (p.Mode == pmOut) hostOutputOnly_[h] = 1;
+  }
+}
+
+bool PreparedStatement::HostType(size_t host, SqlType& type) const {
+  if (host >= hostTyped_.size() || !hostTyped_[host]) return false;
+  type = hostTypes_[host];
+  return true;
 }
 
 std::vector<std::pair<size_t, size_t>> SplitScript(std::string_view text) { return SplitStatements(text); }

@@ -3,11 +3,13 @@
 // types, and what a cursor over it may change.
 #pragma once
 
+#include "dbsrv/DialectStatement.h"
 #include "dbsrv/DialectTranslator.h"
 #include "dbsrv/SqlValue.h"
 #include "dbsrv/TypeMap.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +41,23 @@ struct CommandFields {
   int64_t millis = 0;        // skWaitfor: the delay, -1 for `waitfor time`
 };
 
+struct TProcDefinition;
+
+// skProcedure: which command, with its parsed form.
+enum ProcedureCommand : uint8_t { pcCall, pcCreate, pcDrop };
+
+struct ProcedureFields {
+  ProcedureCommand command = pcCall;
+  TCallStmt call;                                     // pcCall
+  std::shared_ptr<const TProcDefinition> definition;  // pcCreate: the new one; pcCall: the callee
+  TDropProcedureStmt drop;                            // pcDrop
+};
+
+// One value a call returns into the output descriptor.
+struct CallOutput {
+  int param;  // index into the callee's parameters, -1 for the return value
+};
+
 // One result column as a describe reports it.
 struct ColumnInfo {
   std::string name;          // result name (the alias when one is given), full length
@@ -68,8 +87,13 @@ class PreparedStatement {
   // The statement as written.
   const std::string& Text() const { return text_; }
   const CommandFields& Command() const { return command_; }
+  const ProcedureFields& Procedure() const { return procedure_; }
+  bool IsCall() const { return kind_ == skProcedure && procedure_.command == pcCall; }
   // SQLite's text of a plain statement.
   const std::string& Sql() const { return sql_.Sql; }
+  // Result columns; for a call the values it returns: the return value
+  // (named after the procedure) when the text has `? =`, then the OUT and
+  // INOUT parameters.
   const std::vector<ColumnInfo>& Columns() const { return columns_; }
   bool HasResultSet() const { return kind_ == skSql && !columns_.empty(); }
   const std::vector<THostVar>& HostVars() const { return hostVars_; }
@@ -83,6 +107,18 @@ class PreparedStatement {
   bool Updatable() const { return updatable_; }
   // The one table the statement reads; empty for joins, unions and aggregates.
   const std::string& Table() const { return table_; }
+
+  // ---- calls ----
+
+  // Describes the call against the procedure as the catalog has it now.
+  void SetCallee(std::shared_ptr<const TProcDefinition> callee);
+  // Where each of Columns() comes from.
+  const std::vector<CallOutput>& Outputs() const { return outputs_; }
+  // Host variables the call only writes (the return value, OUT arguments).
+  bool HostIsOutputOnly(size_t host) const { return host < hostOutputOnly_.size() && hostOutputOnly_[host]; }
+  // The declared type of the parameter a host variable is passed to; false
+  // when it is not passed to one directly.
+  bool HostType(size_t host, SqlType& type) const;
 
   // Binds every parameter slot of st (prepared from Sql() or CursorSql()):
   // host slots from input, variable slots from the connection's variables.
@@ -99,6 +135,11 @@ class PreparedStatement {
   TDialectExpr sql_;                // skSql: SQLite text and its parameter slots
   std::vector<THostVar> hostVars_;  // `?` and `:name` in order of first appearance
   CommandFields command_;
+  ProcedureFields procedure_;
+  std::vector<CallOutput> outputs_;
+  std::vector<uint8_t> hostOutputOnly_;
+  std::vector<SqlType> hostTypes_;
+  std::vector<uint8_t> hostTyped_;
   sqlite3_stmt* exec_ = nullptr;  // owned
   std::vector<ColumnInfo> columns_;
   bool updatable_ = false;
