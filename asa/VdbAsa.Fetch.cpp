@@ -110,6 +110,7 @@ void TAsaSQL::ClearFetchBuffers() {
 int32_t TAsaSQL::TakeFetchedBlock() {
   // SQLCOUNT first: handlers of the check's events may run statements.
   const int32_t Count = SqlCount();
+  FBlockRows = FFetchCount;
   Check(FWantExceptions);
   const int32_t Code = LastErrorCode();
   FBufferCount = Code == SQLE_NOTFOUND || Code < 0 ? 0 : std::clamp(Count, 0, FFetchCount);

@@ -213,6 +213,9 @@ class TAsaSQL : public TVantorSQL {
   bool InternalCreateBlobVariable(const std::string& Name, const void* Data, int32_t Length);
   // Drops every server variable listed in Names.
   void InternalDropBlobVariables(vcl::TStrings* Names);
+  // Reads the whole long value of column FieldNo of the current row in
+  // pieces; false for NULL or a failed read (reported by the check).
+  bool ReadLongValue(int32_t FieldNo, std::vector<uint8_t>& Value);
 
   // Calls a dbpp_ entry point on the session's current SQLCA, with the
   // program block below library version 7.
@@ -227,6 +230,11 @@ class TAsaSQL : public TVantorSQL {
   // Frees an SQLDA of the library (with or without indicators) and
   // forgets it; nothing when it is null.
   void FreeSqlda(SQLDA*& Sqlda, bool WithIndicators);
+
+ protected:
+  // The bound entry points, for a subclass that wraps them (tracing,
+  // counting calls); rebound whenever InternalLoadLibraryProcs runs.
+  TAsaSQLProcs& BoundProcs() { return FProcs; }
 
  private:
   bool BeingDestroyed() const { return ComponentState().Contains(vcl::csDestroying); }
@@ -250,6 +258,22 @@ class TAsaSQL : public TVantorSQL {
   // at, for as long as that SQLDA lives.
   const char* KeepVariableName(const SQLDA* Sqlda, std::string Name);
   void ForgetVariableNames(const SQLDA* Sqlda);
+  // A block fetch of the scrolling operations: BufferCount and trimming
+  // from its outcome (no FetchCount shrink). Answers the sqlcode.
+  int32_t FetchScrollBlock(int32_t Kind, int32_t Offset);
+  // Whether the server cursor stands one row after the block in the
+  // buffers rather than on its last row: after an empty block, and on a
+  // version 6 engine after a short one.
+  bool ServerPastBlock() const;
+  // Points a positioned-change entry at a server variable, named like the
+  // field, holding the field's long value; false when it cannot be made.
+  bool PutLongEntry(sqlvar& Entry, const TVantorFieldDef* Def, vcl::TStrings* Variables,
+                    std::vector<std::string>& Names);
+  // Drops the listed server variables, keeping the error of what ran
+  // before.
+  void DropVariablesAfterError(vcl::TStrings* Variables);
+  // Appends Length bytes at Data to the server variable Name in pieces.
+  bool AppendToBlobVariable(const std::string& Name, const uint8_t* Data, int32_t Length);
 
   TAsaSQLProcs FProcs;                          // bound entry points
   const a_program_block* FProgramBlock = nullptr;  // the session's, for libraries below 7
@@ -266,6 +290,7 @@ class TAsaSQL : public TVantorSQL {
   bool FStillInProc = false;                    // the procedure may have further result sets
   bool FFirstFetch = false;                     // no block fetched since the open
   bool FTrimBlanks = false;                     // the session's TrimBlanks as of the open
+  int32_t FBlockRows = 0;                       // rows the fetch that filled the block asked for
   char FCursorName[32] = {};                    // "VDB-<n>"
   // Server variables carrying long cursor parameters, dropped after the open.
   std::unique_ptr<vcl::TStringList> FOpenBlobVariables;

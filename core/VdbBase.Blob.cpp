@@ -64,6 +64,15 @@ void TVantorBlobStream::Clear() {
   FIsNull = true;
 }
 
+void TVantorBlobStream::AssignFetched(std::vector<uint8_t>&& Data) {
+  if (Data.size() > INT32_MAX) throw vcl::EStreamError("Blob value too large for a stream");
+  FBuffer = std::move(Data);
+  FDataSize = static_cast<int32_t>(FBuffer.size());
+  FPosition = 0;
+  FModified = false;
+  FIsNull = FBuffer.empty();
+}
+
 void TVantorBlobStream::Truncate() {
   Clear();
   FModified = true;

@@ -73,6 +73,10 @@ class TVantorBlobStream : public vcl::TStream {
   bool IsNull() const { return FIsNull; }
 
  protected:
+  // Takes Data as the value read from the server for the current row: held
+  // without counting as written, positioned at its start.
+  void AssignFetched(std::vector<uint8_t>&& Data);
+
   // The raw position, for the concrete stream's Read.
   int64_t FPosition = 0;
 
