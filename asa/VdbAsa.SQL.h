@@ -246,9 +246,6 @@ class TAsaSQL : public TVantorSQL {
   bool BuildRowLayout(int32_t Columns, bool AfterOpen);
   // Full names of the columns whose names the 30-byte SQLDA name cut.
   void DescribeLongNames(int32_t Columns, bool AfterOpen);
-  // The SQLDA holding n describe entries of kind Kind of a statement
-  // (dbpp_describe) or of the cursor (dbpp_describe_cursor), or null.
-  SQLDA* DescribeInto(int16_t* Statement, uint32_t Kind, int32_t Entries, bool WithIndicators);
   // Applies the outcome of a block fetch: BufferCount, trimming and the
   // shrink of FetchCount after the first fetch. Answers the sqlcode.
   int32_t TakeFetchedBlock();
