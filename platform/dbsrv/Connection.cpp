@@ -1,5 +1,6 @@
 #include "dbsrv/Connection.h"
 
+#include "dbsrv/Alerts.h"
 #include "dbsrv/Backup.h"
 #include "dbsrv/Catalog.h"
 #include "dbsrv/Database.h"
@@ -46,6 +47,11 @@ Connection::~Connection() { CloseHandle(); }
 
 void Connection::SetBackup(std::unique_ptr<BackupSession> backup) { backup_ = std::move(backup); }
 
+AlertStore& Connection::Alerts() {
+  alerts_.store(true);
+  return database_->Alerts();
+}
+
 SqlSession& Connection::Sql() {
   if (!sql_) sql_ = std::make_unique<SqlSession>(*this);
   return *sql_;
@@ -65,6 +71,7 @@ Connection::Request::Request(Connection& c) : c_(c) {
     throw ServerError(dropped ? errConnectionTerminated : errNotConnected);
   }
   c.cancel_.store(false);
+  c.hasFunctionError_ = false;
   c.requestStart_ = c.lastWait_ = std::chrono::steady_clock::now();
   c.working_.store(true, std::memory_order_release);
 }
@@ -116,6 +123,7 @@ void Connection::CloseHandle() {
     std::swap(db, db_);
   }
   if (!db) return;
+  if (alerts_.exchange(false)) database_->Alerts().ReleaseConnection(id_);
   // Closing with an open transaction rolls it back.
   sqlite3_close_v2(db);
   inTransaction_.store(false);
@@ -188,6 +196,12 @@ void Connection::Wait(std::chrono::milliseconds duration) {
   if (cancel_.load()) throw ServerError(errInterrupted);
 }
 
+void Connection::CheckWaiting() {
+  if (dropped_.load()) throw ServerError(errConnectionTerminated);
+  if (cancel_.load()) throw ServerError(errInterrupted);
+  ReportWaiting();
+}
+
 void Connection::Message(MessageType type, std::string_view text, int32_t code) {
   if (events_) events_->ServerMessage(type, code, text);
 }
@@ -197,7 +211,13 @@ void Connection::Message(MessageType type, std::string_view text, int32_t code) 
 void Connection::ThrowStepError(int rc) {
   if (dropped_.load()) throw ServerError(errConnectionTerminated);
   if ((rc & 0xff) == SQLITE_INTERRUPT) throw ServerError(errInterrupted);
-  Error e = MapSqliteError(db_, rc);
+  Error e;
+  if (hasFunctionError_) {
+    e = std::move(functionError_);
+    hasFunctionError_ = false;
+  } else {
+    e = MapSqliteError(db_, rc);
+  }
   // SQLite rolled back on its own (disk full, I/O): the transaction is gone.
   if (inTransaction_.load() && sqlite3_get_autocommit(db_)) {
     inTransaction_.store(false);

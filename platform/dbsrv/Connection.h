@@ -8,6 +8,7 @@
 #pragma once
 
 #include "dbsrv/ConnectionEvents.h"
+#include "dbsrv/Errors.h"
 #include "dbsrv/Options.h"
 
 #include <atomic>
@@ -28,6 +29,7 @@ struct sqlite3_value;
 namespace vdbsrv {
 
 class Database;
+class AlertStore;
 class BackupSession;
 class SqlSession;
 
@@ -107,9 +109,16 @@ class Connection {
   // create database). Answers the rows the last statement changed.
   int64_t ExecuteImmediate(std::string_view sql);
 
+  // A function called from SQL failed: the step that ran it throws this
+  // error instead of SQLite's.
+  void SetFunctionError(Error e) { functionError_ = std::move(e); hasFunctionError_ = true; }
+
   // Sleeps within a request, reporting waits and ending early with -299 on
   // cancel (the server's "waitfor delay").
   void Wait(std::chrono::milliseconds duration);
+  // For a request that waits on something else: throws -299 on cancel,
+  // -308 when dropped, and reports the wait to the client.
+  void CheckWaiting();
   // Delivers a server message to the client during the current request.
   void Message(MessageType type, std::string_view text, int32_t code = 0);
 
@@ -128,6 +137,9 @@ class Connection {
 
   // Prepared statements, cursors and server variables; only inside a Request.
   SqlSession& Sql();
+
+  // The database's alert store; the connection's subscriptions end with it.
+  AlertStore& Alerts();
 
  private:
   static int ProgressHandler(void* self);
@@ -161,6 +173,9 @@ class Connection {
   std::vector<std::string> pendingLog_;  // changing statements of the open transaction
   std::unique_ptr<BackupSession> backup_;
   std::unique_ptr<SqlSession> sql_;  // created by the first Sql()
+  std::atomic<bool> alerts_{false};  // the connection used the alert store
+  Error functionError_;              // see SetFunctionError
+  bool hasFunctionError_ = false;
 };
 
 }  // namespace vdbsrv

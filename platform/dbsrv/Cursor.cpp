@@ -41,7 +41,7 @@ sqlite3_stmt* Cursor::PrepareOwn(const std::string& sql) const {
 
 int64_t Cursor::Open(Connection& conn, ServerVariables& variables, const HostInput* input,
                      uint32_t flags, bool exact, bool shortBlockPastEnd) {
-  if (st_) throw ServerError(errCursorAlreadyOpen, name_);
+  if (IsOpen()) throw ServerError(errCursorAlreadyOpen, name_);
   if (!statement_->HasResultSet()) throw ServerError(errNotImplemented, "cursor over a statement without result set");
   if (flags) flags_ = flags;
   conn_ = &conn;
@@ -231,7 +231,7 @@ bool Cursor::Refetch(int64_t row) {
   }
   sqlite3_reset(refetch_);
   for (size_t i = 0; i < params_.size(); ++i) BindValue(refetch_, static_cast<int>(i + 1), params_[i].View());
-  SqlValue id = CellValue(row, 0);
+  SqlValue id = CellValue(row, width_ - 1);
   BindValue(refetch_, static_cast<int>(params_.size() + 1), id);
   bool found = conn_->Step(refetch_) == SQLITE_ROW;
   if (found) StoreRow(row, refetch_, 0);
@@ -295,7 +295,7 @@ bool Cursor::OnRow() const {
 }
 
 SqlValue Cursor::Value(int c) const {
-  int col = c + Hidden();
+  int col = c;
   if (scroll_) return CellValue(pos_, col);
   return ColumnValue(st_, col);
 }
@@ -308,7 +308,7 @@ void Cursor::CheckChangeable() const {
 
 int64_t Cursor::CurrentRowid() const {
   if (!OnRow()) throw ServerError(errNoCurrentRow);
-  SqlValue id = scroll_ ? CellValue(pos_, 0) : ColumnValue(st_, 0);
+  SqlValue id = scroll_ ? CellValue(pos_, width_ - 1) : ColumnValue(st_, width_ - 1);
   if (id.kind != svInteger) throw ServerError(errNoCurrentRow);
   return id.i;
 }

@@ -118,6 +118,7 @@ class Cursor {
 
   void CheckChangeable() const;
   int Width() const { return width_; }
+  // 1 when the last SQLite column is the hidden rowid.
   int Hidden() const { return !proc_ && statement_->Updatable() ? 1 : 0; }
   void LoadResultSet();
   // Makes row exist in the cache (scroll) or in the statement (no-scroll).

@@ -1,5 +1,6 @@
 #include "dbsrv/Database.h"
 
+#include "dbsrv/Alerts.h"
 #include "dbsrv/Catalog.h"
 #include "dbsrv/CatalogViews.h"
 #include "dbsrv/Connection.h"
@@ -50,6 +51,14 @@ Database::Database(std::string file, std::string name, std::string engineName,
         sqlite3_close_v2(db);
         return TransactionLog::PathFor(file_);
       }()) {}
+
+Database::~Database() = default;
+
+AlertStore& Database::Alerts() {
+  std::lock_guard lock(alertsMu_);
+  if (!alerts_) alerts_ = std::make_unique<AlertStore>(*this);
+  return *alerts_;
+}
 
 sqlite3* Database::OpenHandle(bool readOnly) const {
   sqlite3* db = nullptr;

@@ -15,6 +15,7 @@ struct sqlite3;
 namespace vdbsrv {
 
 class Connection;
+class AlertStore;
 
 class Database {
  public:
@@ -22,6 +23,7 @@ class Database {
   // of this server or damaged) and opens its transaction log.
   Database(std::string file, std::string name, std::string engineName, std::string engineVersion,
            bool autoStop);
+  ~Database();
 
   const std::string& File() const { return file_; }  // absolute, normalised
   const std::string& Name() const { return name_; }
@@ -35,6 +37,10 @@ class Database {
 
   // A new SQLite handle on the file with the server's settings; throws.
   sqlite3* OpenHandle(bool readOnly) const;
+
+  // The store of the alert procedures, made on first use. Throws ServerError
+  // when its tables cannot be made.
+  AlertStore& Alerts();
 
   // The registry attaches and detaches connections.
   void Attach(Connection* c);
@@ -52,6 +58,8 @@ class Database {
   std::shared_ptr<PublicOptions> options_ = std::make_shared<PublicOptions>();
   mutable std::mutex mu_;                // guards connections_
   std::vector<Connection*> connections_; // not owned; each detaches before it dies
+  std::mutex alertsMu_;                  // guards alerts_
+  std::unique_ptr<AlertStore> alerts_;
 };
 
 }  // namespace vdbsrv

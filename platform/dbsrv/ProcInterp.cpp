@@ -47,7 +47,14 @@ OwnedValue ConvertToDeclared(const OwnedValue& Value, std::string_view TypeText)
   ServerVariable holder;
   holder.type = MapDeclaredType(TypeText);
   ServerVariables::Assign(holder, Value.View());
-  return std::move(holder.value);
+  OwnedValue& v = holder.value;
+  // A whole number in a floating or decimal parameter computes as one.
+  if (v.kind == svInteger && (holder.type.code == stDouble || holder.type.code == stFloat ||
+                              holder.type.code == stDecimal)) {
+    v.kind = svDouble;
+    v.d = static_cast<double>(v.i);
+  }
+  return std::move(v);
 }
 
 SqlType TypeOfValues(const std::vector<std::vector<OwnedValue>>& Rows, size_t Column) {
@@ -109,7 +116,14 @@ TProcCallResult TProcInterpreter::Call(std::string_view Owner, std::string_view 
 
 TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_view Name,
                                          const std::vector<TProcArg>& Args, int Depth) {
-  if (Depth >= kMaxDepth) throw ServerError(errNestingTooDeep);
+  if (Depth >= kMaxDepth || (SharedDepth && *SharedDepth >= kMaxDepth)) throw ServerError(errNestingTooDeep);
+  struct TDepthGuard {
+    int* D;
+    ~TDepthGuard() {
+      if (D) --*D;
+    }
+  } guard{SharedDepth};
+  if (SharedDepth) ++*SharedDepth;
   TStoredProcedure stored;
   if (!FindProcedure(FDb, Owner, Name, FUserId, stored, Step)) throw ServerError(errProcedureNotFound, Name);
   bool builtin = IsBuiltinProcedure(stored.Name);
@@ -244,6 +258,18 @@ TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) 
       return flNext;
     }
     case psSql: {
+      if (OnTransaction) {
+        std::string verb;
+        for (char c : S.Sql.Sql) {
+          if (std::isalpha(static_cast<unsigned char>(c))) verb += static_cast<char>(std::tolower(c));
+          else if (!verb.empty() || !std::isspace(static_cast<unsigned char>(c))) break;
+        }
+        bool toSavepoint = Key(S.Sql.Sql).find(" to ") != std::string::npos;
+        if (verb == "commit" || (verb == "rollback" && !toSavepoint)) {
+          OnTransaction(verb == "commit");
+          return flNext;
+        }
+      }
       StmtPtr st(Prepare(S.Sql.Sql));
       Bind(st.get(), S.Sql, F);
       TProcResultSet* rs = nullptr;

@@ -69,6 +69,13 @@ class TProcInterpreter {
   /// calling one is errNotImplemented. Args are in declaration order, converted.
   std::function<void(const TProcDefinition& Def, std::vector<OwnedValue>& Args, OwnedValue& ReturnValue)>
       OnBuiltin;
+  /// Carries out COMMIT and ROLLBACK statements of a body (the connection
+  /// keeps its own account of the transaction); without it SQLite runs them.
+  std::function<void(bool Commit)> OnTransaction;
+  /// When set, the nesting count shared with other interpreters of the same
+  /// connection (functions called from SQL start interpreters of their own);
+  /// the depth limit applies to the sum.
+  int* SharedDepth = nullptr;
   /// Called when SQLite knows no function of a name used in a body; answers
   /// true when it registered one, and the statement is prepared again.
   std::function<bool(std::string_view Name)> ResolveFunction;

@@ -1,5 +1,6 @@
 #include "dbsrv/SqlSession.h"
 
+#include "dbsrv/Alerts.h"
 #include "dbsrv/Connection.h"
 #include "dbsrv/DialectStatement.h"
 #include "dbsrv/Errors.h"
@@ -16,11 +17,54 @@ struct Resetter {
   ~Resetter() { sqlite3_reset(st); }
 };
 
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* st) const { sqlite3_finalize(st); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+constexpr std::string_view kMissingFunction = "no such function: ";
+
+// A catalog function as SQLite calls it.
+struct FunctionContext {
+  Connection* conn;
+  std::string name;
+};
+
+void ResultValue(sqlite3_context* ctx, const OwnedValue& v) {
+  switch (v.kind) {
+    case svNull: sqlite3_result_null(ctx); break;
+    case svInteger: sqlite3_result_int64(ctx, v.i); break;
+    case svDouble: sqlite3_result_double(ctx, v.d); break;
+    case svText: sqlite3_result_text64(ctx, v.bytes.data(), v.bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8); break;
+    case svBlob: sqlite3_result_blob64(ctx, v.bytes.data(), v.bytes.size(), SQLITE_TRANSIENT); break;
+  }
+}
+
+void CallFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  auto* f = static_cast<FunctionContext*>(sqlite3_user_data(ctx));
+  try {
+    std::vector<TProcArg> args;
+    for (int i = 0; i < argc; ++i) args.push_back({"", OwnedValue(ValueOf(argv[i]))});
+    TProcInterpreter interp = f->conn->Sql().Interpreter();
+    TProcCallResult r = interp.Call("", f->name, args);
+    ResultValue(ctx, r.ReturnValue);
+  } catch (const ServerError& e) {
+    f->conn->SetFunctionError(e.Detail());
+    sqlite3_result_error(ctx, e.Detail().message.c_str(), -1);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(ctx);
+  } catch (const std::exception& e) {
+    sqlite3_result_error(ctx, e.what(), -1);
+  }
+}
+
+void FreeFunction(void* p) { delete static_cast<FunctionContext*>(p); }
+
 }  // namespace
 
 int16_t SqlSession::Prepare(int16_t number, std::string_view text) {
   if (number < 0) throw ServerError(errInvalidStatement, std::to_string(number));
-  auto statement = std::make_shared<PreparedStatement>(conn_.Handle(), text, variables_);
+  std::shared_ptr<PreparedStatement> statement = MakeStatement(text);
   if (statement->IsCall()) ResolveCallee(*statement);
   if (number == 0) {
     number = 1;
@@ -70,12 +114,51 @@ SqlValue SqlSession::Evaluate(const TDialectExpr& expr, const HostInput* input,
     return input->Value(static_cast<size_t>(expr.Host));
   }
   if (expr.IsVariableRef()) return variables_.Get(expr.Slots[0].Variable).value.View();
-  scratch = std::make_unique<PreparedStatement>(conn_.Handle(), "SELECT " + expr.Text, variables_);
+  scratch = MakeStatement("SELECT " + expr.Text);
   // The scratch statement numbers its own markers from 0 in the same order.
   sqlite3_stmt* st = scratch->Exec();
   scratch->Bind(st, input, variables_, nullptr);
   if (conn_.Step(st) != SQLITE_ROW) return {};
   return ColumnValue(st, 0);  // valid until scratch is reset or freed
+}
+
+std::unique_ptr<PreparedStatement> SqlSession::MakeStatement(std::string_view text) {
+  try {
+    return std::make_unique<PreparedStatement>(conn_.Handle(), text, variables_);
+  } catch (const ServerError&) {
+    std::string message = sqlite3_errmsg(conn_.Handle());
+    if (message.compare(0, kMissingFunction.size(), kMissingFunction) != 0 ||
+        !RegisterFunction(std::string_view(message).substr(kMissingFunction.size())))
+      throw;
+  }
+  return std::make_unique<PreparedStatement>(conn_.Handle(), text, variables_);
+}
+
+bool SqlSession::RegisterFunction(std::string_view name) {
+  TStoredProcedure stored;
+  if (!FindProcedure(conn_.Handle(), "", name, conn_.UserId(), stored, Stepper())) return false;
+  TDialectResult parsed = ParseStatement(stored.Definition);
+  if (!parsed.Ok || !parsed.Statement.Procedure || !parsed.Statement.Procedure->IsFunction) return false;
+  auto* ctx = new FunctionContext{&conn_, stored.Name};
+  // SQLite frees the context with the function (also when registering fails).
+  return sqlite3_create_function_v2(conn_.Handle(), stored.Name.c_str(), -1, SQLITE_UTF8, ctx, &CallFunction,
+                                    nullptr, nullptr, &FreeFunction) == SQLITE_OK;
+}
+
+void SqlSession::RecordObject(const PreparedStatement& statement) {
+  const std::string& name = statement.CreatedObject();
+  if (name.empty()) return;
+  // An object that existed already keeps its creator.
+  const char* sql = statement.CreateIfNotExists()
+                        ? "INSERT OR IGNORE INTO main.vdbsys_object(name, creator) VALUES(?, ?)"
+                        : "INSERT OR REPLACE INTO main.vdbsys_object(name, creator) VALUES(?, ?)";
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(conn_.Handle(), sql, -1, &raw, nullptr);
+  StmtPtr st(raw);
+  if (rc != SQLITE_OK) ThrowSqlite(conn_.Handle(), rc);
+  sqlite3_bind_text(raw, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_int(raw, 2, conn_.UserId());
+  conn_.Step(raw);
 }
 
 TStepFn SqlSession::Stepper() {
@@ -96,6 +179,17 @@ TProcInterpreter SqlSession::Interpreter() {
   TProcInterpreter interp(conn_.Handle(), conn_.UserId());
   interp.Step = [this](sqlite3_stmt* st) { return conn_.Step(st); };
   interp.OnMessage = [this](MessageType type, std::string_view text) { conn_.Message(type, text); };
+  interp.OnBuiltin = [this](const TProcDefinition& def, std::vector<OwnedValue>& args, OwnedValue& ret) {
+    RunAlertProcedure(conn_, def.Name, args, ret);
+  };
+  interp.ResolveFunction = [this](std::string_view name) { return RegisterFunction(name); };
+  interp.OnTransaction = [this](bool commit) {
+    if (commit)
+      conn_.Commit();
+    else
+      conn_.Rollback();
+  };
+  interp.SharedDepth = &procDepth_;
   return interp;
 }
 
@@ -206,7 +300,9 @@ int64_t SqlSession::Execute(PreparedStatement& statement, const HostInput* input
   int rc = conn_.Step(st);
   if (!statement.HasResultSet()) {
     while (rc == SQLITE_ROW) rc = conn_.Step(st);
-    return sqlite3_changes64(conn_.Handle());
+    int64_t changes = sqlite3_changes64(conn_.Handle());
+    RecordObject(statement);
+    return changes;
   }
   if (rc != SQLITE_ROW) return -1;
   if (out) {
@@ -228,17 +324,18 @@ int64_t SqlSession::Execute(PreparedStatement& statement, const HostInput* input
 int64_t SqlSession::ExecuteImmediate(std::string_view text) {
   int64_t rows = 0;
   for (auto [b, e] : SplitScript(text)) {
-    PreparedStatement statement(conn_.Handle(), text.substr(b, e - b), variables_);
-    if (statement.HasResultSet()) {
-      sqlite3_stmt* st = statement.Exec();
+    std::unique_ptr<PreparedStatement> statement = MakeStatement(text.substr(b, e - b));
+    if (statement->IsCall()) ResolveCallee(*statement);
+    if (statement->HasResultSet()) {
+      sqlite3_stmt* st = statement->Exec();
       Resetter reset{st};
-      statement.Bind(st, nullptr, variables_, nullptr);
+      statement->Bind(st, nullptr, variables_, nullptr);
       while (conn_.Step(st) == SQLITE_ROW) {
       }
       rows = 0;
       continue;
     }
-    rows = Execute(statement, nullptr, nullptr);
+    rows = Execute(*statement, nullptr, nullptr);
   }
   return rows;
 }

@@ -65,11 +65,19 @@ class SqlSession {
 
   ServerVariables& Variables() { return variables_; }
 
+  // Makes the catalog's function Name callable from SQL on this connection;
+  // false when there is no such function.
+  bool RegisterFunction(std::string_view name);
+
  private:
   int64_t ExecuteCommand(PreparedStatement& statement, const HostInput* input, OutputSink* out);
   int64_t ExecuteProcedure(PreparedStatement& statement, const HostInput* input, OutputSink* out);
   void ResolveCallee(PreparedStatement& statement);
   TStepFn Stepper();
+  // A statement of the connection; a function SQLite does not know yet is
+  // looked up in the catalog and the text prepared again.
+  std::unique_ptr<PreparedStatement> MakeStatement(std::string_view text);
+  void RecordObject(const PreparedStatement& statement);
   SqlValue Evaluate(const TDialectExpr& expr, const HostInput* input,
                     std::unique_ptr<PreparedStatement>& scratch);
 
@@ -77,6 +85,7 @@ class SqlSession {
   std::map<int16_t, std::shared_ptr<PreparedStatement>> statements_;
   std::map<std::string, std::unique_ptr<Cursor>> cursors_;  // lower-case name
   ServerVariables variables_;
+  int procDepth_ = 0;  // nesting of procedure and function calls in progress
 };
 
 }  // namespace vdbsrv

@@ -155,6 +155,30 @@ bool TableColumnType(sqlite3* db, const std::string& table, std::string_view col
   return true;
 }
 
+// The object a CREATE statement makes, and whether it may exist already
+// (IF NOT EXISTS); empty for other statements.
+std::string CreatedObjectOf(const std::string& sql, bool& ifNotExists) {
+  TLexResult lex = LexSql(sql);
+  ifNotExists = false;
+  if (!lex.Ok) return {};
+  const auto& t = lex.Tokens;
+  size_t p = 0;
+  if (!t[p].Is("create")) return {};
+  ++p;
+  while (t[p].Is("temp") || t[p].Is("temporary") || t[p].Is("unique") || t[p].Is("virtual")) ++p;
+  if (!t[p].Is("table") && !t[p].Is("view") && !t[p].Is("index")) return {};
+  ++p;
+  if (t[p].Is("if") && t[p + 1].Is("not") && t[p + 2].Is("exists")) {
+    ifNotExists = true;
+    p += 3;
+  }
+  auto name = [&](const TToken& k) { return k.Kind == tkQuotedName ? k.Value : std::string(k.Text); };
+  if (t[p].Kind != tkWord && t[p].Kind != tkQuotedName) return {};
+  std::string n = name(t[p]);
+  if (t[p + 1].IsOp(".") && (t[p + 2].Kind == tkWord || t[p + 2].Kind == tkQuotedName)) n = name(t[p + 2]);
+  return n;
+}
+
 }  // namespace
 
 PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerVariables& variables) {
@@ -223,6 +247,7 @@ PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerV
                               &exec_, nullptr);
   if (rc != SQLITE_OK) ThrowSqlite(db, rc);
   if (!exec_) throw ServerError(errSyntax, text.substr(0, 40));
+  if (p.Verb == "CREATE") createdObject_ = CreatedObjectOf(sql, createIfNotExists_);
   Describe(db, p.Verb);
 }
 
@@ -272,11 +297,12 @@ void PreparedStatement::Describe(sqlite3* db, const std::string& verb) {
 
   if (shape.select && shape.single && verb == "SELECT") {
     table_ = shape.from[0].table;
-    // The hidden first column identifies the row a positioned change or a
-    // refetch of the current row works on.
-    const TToken& first = lex.Tokens[shape.listBegin];
-    size_t at = static_cast<size_t>(first.Pos.Offset) - first.Gap.size();
-    cursorSql_ = sql_.Sql.substr(0, at) + " rowid AS vdb_rowid_," + sql_.Sql.substr(at);
+    // The hidden last column identifies the row a positioned change or a
+    // refetch of the current row works on. Last, so that ORDER BY 1 still
+    // means the first column the statement names.
+    const TToken& from = lex.Tokens[shape.listEnd];
+    size_t at = static_cast<size_t>(from.Pos.Offset) - from.Gap.size();
+    cursorSql_ = sql_.Sql.substr(0, at) + ", rowid AS vdb_rowid_" + sql_.Sql.substr(at);
     sqlite3_stmt* probe = nullptr;
     if (sqlite3_prepare_v2(db, cursorSql_.c_str(), -1, &probe, nullptr) == SQLITE_OK && probe &&
         sqlite3_column_count(probe) == n + 1)

@@ -100,13 +100,17 @@ class PreparedStatement {
 
   // The statement execute_into runs (plain statements only; null otherwise).
   sqlite3_stmt* Exec() const { return exec_; }
-  // Text a cursor runs: the statement with a leading hidden rowid column
+  // Text a cursor runs: the statement with a trailing hidden rowid column
   // when the cursor can change its table, else the statement itself.
   const std::string& CursorSql() const { return updatable_ ? cursorSql_ : sql_.Sql; }
   // True when cursors over it identify rows by the rowid of Table().
   bool Updatable() const { return updatable_; }
   // The one table the statement reads; empty for joins, unions and aggregates.
   const std::string& Table() const { return table_; }
+
+  // The table, view or index a CREATE statement makes; empty otherwise.
+  const std::string& CreatedObject() const { return createdObject_; }
+  bool CreateIfNotExists() const { return createIfNotExists_; }
 
   // ---- calls ----
 
@@ -145,6 +149,8 @@ class PreparedStatement {
   bool updatable_ = false;
   std::string cursorSql_;
   std::string table_;
+  std::string createdObject_;
+  bool createIfNotExists_ = false;
 };
 
 // Byte ranges of the statements of a script (the dialect's splitting).

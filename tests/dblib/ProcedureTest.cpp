@@ -271,6 +271,22 @@ TEST_F(ProcedureTest, FailuresInsideABodyCarryTheStatementsCode) {
   EXPECT_EQ(0, client->Exec("select 1"));
 }
 
+TEST_F(ProcedureTest, CommitAndRollbackInABodyEndTheConnectionsTransaction) {
+  Exec("create procedure p_keep(in x integer) begin insert into item values (x, 'kept', 0); commit end");
+  Exec("create procedure p_undo() begin delete from item; rollback end");
+  Exec("commit");
+  Exec("call p_keep(20)");
+  EXPECT_EQ(4, CountRows(db, "item"));  // committed: a reader beside the engine sees it
+  Exec("call p_undo()");
+  EXPECT_EQ(4, CountRows(db, "item"));
+  // The connection's own account of the transaction still holds.
+  Exec("insert into item values (21, 'gone', 0)");
+  Exec("rollback");
+  Exec("insert into item values (22, 'here', 0)");
+  Exec("commit");
+  EXPECT_EQ(5, CountRows(db, "item"));
+}
+
 TEST_F(ProcedureTest, ArgumentsAreConvertedToTheDeclaredTypes) {
   Exec("create procedure p_conv(in n integer, in s varchar(10), out t varchar(30)) "
        "begin set t = typeof(n) || ' ' || typeof(s) || ' ' || (n + 1) || ' ' || s end");
@@ -279,6 +295,84 @@ TEST_F(ProcedureTest, ArgumentsAreConvertedToTheDeclaredTypes) {
   Buffers(*out);
   ASSERT_EQ(0, esql.execute_into(&*client, nullptr, "VDB", &n, nullptr, out->get())) << client->Message();
   EXPECT_EQ("integer text 42 7", out->Text(0));
+}
+
+TEST_F(ProcedureTest, FunctionsAreCallableInSqlExpressions) {
+  Exec("create function f_twice(x integer) returns integer begin return x * 2 end");
+  Exec("create function f_label(s varchar(10), n integer) returns varchar(30) "
+       "begin return upper(s) || '-' || f_twice(n) end");
+  Exec("create function f_fail() returns integer begin insert into item values (1, 'dup', 0); return 1 end");
+  Exec("create function f_self(n integer) returns integer begin return f_self(n + 1) end");
+  Exec("create procedure p_uses(out r varchar(30)) begin set r = f_label('ab', 4) end");
+  auto text = [&](Client& c, const std::string& sql, int32_t& code) {
+    int16_t n = 0;
+    code = esql.prepare(&c, nullptr, "VDB", &n, sql.c_str(), nullptr, 1);
+    if (code != 0) return std::string();
+    Da out(lib, 1);
+    out.Entry(0, DT_STRING | DT_NULLABLE, 100).Fill();
+    code = esql.execute_into(&c, nullptr, "VDB", &n, nullptr, out.get());
+    esql.dropstmt(&c, nullptr, "VDB", &n);
+    return code == 0 ? out.Text(0) : std::string();
+  };
+  struct Case {
+    const char* sql;
+    int32_t code;
+    const char* value;
+  } cases[] = {
+      {"select f_twice(21)", 0, "42"},
+      {"select f_label('x', qty) from item where id = 2", 0, "X-14"},
+      {"select sum(f_twice(qty)) from item", 0, "26"},
+      {"select f_twice('4')", 0, "8"},
+      {"select f_fail()", kPrimaryKeyNotUnique, ""},
+      {"select f_self(0)", kNestingTooDeep, ""},
+      {"select f_twice()", kNotEnoughValues, ""},
+      {"select no_such_function(1)", kProcedureNotFound, ""},
+      {"call p_uses(?)", 0, "AB-8"},
+  };
+  for (const Case& c : cases) {
+    int32_t code = 0;
+    EXPECT_EQ(c.value, text(*client, c.sql, code)) << c.sql;
+    EXPECT_EQ(c.code, code) << c.sql << ": " << client->Message();
+  }
+  // Another connection finds the functions in the catalog when it first uses them.
+  Exec("commit");
+  auto other = Connect();
+  int32_t code = 0;
+  EXPECT_EQ("6", text(*other, "select f_twice(3)", code));
+  Exec("drop function f_twice");
+  Exec("commit");
+  EXPECT_EQ("", text(*other, "select f_twice(3)", code));
+  EXPECT_EQ(kProcedureNotFound, code);
+}
+
+TEST_F(ProcedureTest, ObjectsCarryTheConnectedUserAsCreator) {
+  Exec("insert into vdbsys_user values (5, 'ALICE', 'pw')");
+  Exec("commit");
+  Client alice(lib);
+  ASSERT_EQ(0, alice.Connect("uid=ALICE;pwd=pw;eng=" + eng + ";dbf=" + db)) << alice.Message();
+  for (const char* sql : {"create table a_tab(k integer primary key, v varchar(5))", "create view a_view as select k from a_tab",
+                          "create index a_idx on a_tab(v)", "create table if not exists item(x integer)",
+                          "create procedure a_proc() begin return 1 end", "commit"})
+    ASSERT_EQ(0, alice.Exec(sql)) << sql << ": " << alice.Message();
+  auto rows = [&](const std::string& sql) {
+    int16_t n = Prepare(sql);
+    EXPECT_EQ(0, OpenCursor("r", n));
+    std::string all;
+    Da row(lib, 1);
+    row.Entry(0, DT_STRING | DT_NULLABLE, 100).Fill();
+    while (esql.fetch(&*client, "r", 2, 1, row.get(), nullptr, 0) == 0) all += row.Text(0) + ";";
+    esql.close(&*client, "r");
+    return all;
+  };
+  EXPECT_EQ("a_tab 5;a_view 5;item 1;", rows("select table_name || ' ' || creator from sys.systable "
+                                              "where table_name not like 'vdbsys%' order by 1"));
+  EXPECT_EQ("a_idx 5;", rows("select index_name || ' ' || creator from sys.sysindex where index_name = 'a_idx'"));
+  EXPECT_EQ("a_proc ALICE;", rows("select proc_name || ' ' || user_name from sys.sysprocedure, sys.sysuserperms "
+                                  "where creator = user_id and proc_name = 'a_proc'"));
+  // A call without owner finds the caller's own procedure first, then the DBA's.
+  EXPECT_EQ(0, alice.Exec("call p_demo(1, null, 0)")) << alice.Message();
+  EXPECT_EQ(kProcedureNotFound, client->Exec("call a_proc()"));
+  EXPECT_EQ(0, client->Exec("call alice.a_proc()")) << client->Message();
 }
 
 }  // namespace

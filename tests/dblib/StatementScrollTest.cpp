@@ -210,5 +210,21 @@ TEST_F(ScrollTest, FetchDescriptorMustMatchTheColumns) {
   EXPECT_EQ(-157, esql.fetch(&*client, "c", FETCH_ABSOLUTE, 1, wrong.get(), nullptr, 0));
 }
 
+TEST_F(ScrollTest, OrderByPositionSortsByTheFirstSelectedColumnOfAnUpdatableCursor) {
+  // Stored in the reverse order of n, so rowid order and n order differ.
+  Exec("create table t(n int not null, s varchar(40))");
+  Exec("insert into t values (3, 'c'), (1, 'a'), (2, 'b')");
+  for (uint32_t flags : {uint32_t(CUR_READONLY), uint32_t(CUR_UPDATE)}) {
+    int16_t n = Prepare("select n, s from t order by 1");
+    ASSERT_EQ(0, OpenCursor("c", n, flags)) << client->Message();
+    EXPECT_EQ(Range(1, 3), FetchBlock(1, 1, 3)) << flags;
+    // The refetch of the current row reads the same row again.
+    auto one = Block(1);
+    ASSERT_EQ(0, esql.fetch(&*client, "c", 2, 0, one->get(), nullptr, 0));
+    EXPECT_EQ(3, N(*one, 0)) << flags;
+    EXPECT_EQ(0, esql.close(&*client, "c"));
+  }
+}
+
 }  // namespace
 }  // namespace dblibtest

@@ -131,4 +131,72 @@ TEST(ProcInterp, FailuresCarryTheServersCodes) {
   EXPECT_EQ(Db.Rows("select name from item where id = 1"), (std::vector<std::string>{"bolt"}));
 }
 
+TEST(ProcInterp, ValuesTakeTheDeclaredTypes) {
+  TCatalogFixture Db;
+  Db.Exec(kProcs);
+  Db.Exec(R"(
+create procedure p_types(in n integer, in s varchar(10), out o integer, inout d double)
+begin
+  select typeof(n) || ' ' || typeof(s) as kinds, o as seen_out;
+  set o = '7';
+  set d = d / 4;
+  select name, qty * 1.5 as half from item where id = 1;
+end;
+create function f_text(x integer) returns varchar(10) begin return x + 1 end;
+)");
+  TProcInterpreter In(Db.Handle(), kDbaUserId);
+  TProcCallResult R = In.Call("", "p_types", {Str("12"), Int(5), Int(99), Str("10")});
+  ASSERT_EQ(R.ResultSets.size(), 2u);
+  // An OUT parameter starts NULL whatever the caller passes.
+  EXPECT_EQ(Show(R.ResultSets[0].Rows[0][0]) + "/" + Show(R.ResultSets[0].Rows[0][1]), "integer text/NULL");
+  EXPECT_EQ(R.Params[2].kind, svInteger);
+  EXPECT_EQ(Show(R.Params[2]), "7");
+  EXPECT_EQ(R.Params[3].kind, svDouble);
+  EXPECT_DOUBLE_EQ(R.Params[3].d, 2.5);
+  // Column types: declared columns keep theirs, expressions go by their values.
+  const auto& Types = R.ResultSets[1].Types;
+  ASSERT_EQ(Types.size(), 2u);
+  EXPECT_EQ(Types[0].code, stVarchar);
+  EXPECT_EQ(Types[0].length, 20);
+  EXPECT_EQ(Types[1].code, stDouble);
+  EXPECT_EQ(R.ResultSets[0].Types[0].code, stVarchar);
+
+  R = In.Call("", "f_text", {Int(41)});
+  EXPECT_EQ(R.ReturnValue.kind, svText);
+  EXPECT_EQ(Show(R.ReturnValue), "42");
+
+  try {
+    In.Call("", "p_types", {Str("twelve"), Int(5)});
+    ADD_FAILURE() << "a text that is no number went into an integer";
+  } catch (const ServerError& E) {
+    EXPECT_EQ(E.Code(), errConversion);
+  }
+}
+
+TEST(ProcInterp, HooksCarryOutBuiltinsAndShareTheDepth) {
+  TCatalogFixture Db;
+  Db.Exec(kProcs);
+  TProcInterpreter In(Db.Handle(), kDbaUserId);
+  std::string Seen;
+  In.OnBuiltin = [&](const TProcDefinition& Def, std::vector<OwnedValue>& Args, OwnedValue& Ret) {
+    Seen = Def.Name + "(" + Show(Args[0]) + "," + Show(Args[1]) + ")";
+    Args[2] = OwnedValue(SqlValue::Text("name"));
+    Ret = OwnedValue(SqlValue::Integer(0));
+  };
+  TProcCallResult R = In.Call("dba", "vp_alert_receive", {Int(3), Str("250")});
+  EXPECT_EQ(Seen, "vp_alert_receive(3,250)");
+  EXPECT_EQ(Show(R.Params[2]), "name");
+  EXPECT_EQ(Show(R.ReturnValue), "0");
+
+  int Shared = TProcInterpreter::kMaxDepth;  // calls already running elsewhere
+  In.SharedDepth = &Shared;
+  try {
+    In.Call("", "p_outer", {Int(2)});
+    ADD_FAILURE() << "the shared depth was not counted";
+  } catch (const ServerError& E) {
+    EXPECT_EQ(E.Code(), errNestingTooDeep);
+  }
+  EXPECT_EQ(Shared, TProcInterpreter::kMaxDepth);
+}
+
 }  // namespace
