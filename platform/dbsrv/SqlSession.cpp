@@ -146,18 +146,24 @@ bool SqlSession::RegisterFunction(std::string_view name) {
 }
 
 void SqlSession::RecordObject(const PreparedStatement& statement) {
-  const std::string& name = statement.CreatedObject();
-  if (name.empty()) return;
-  // An object that existed already keeps its creator.
-  const char* sql = statement.CreateIfNotExists()
-                        ? "INSERT OR IGNORE INTO main.vdbsys_object(name, creator) VALUES(?, ?)"
-                        : "INSERT OR REPLACE INTO main.vdbsys_object(name, creator) VALUES(?, ?)";
+  const std::string& name = statement.SchemaObject();
+  const char* sql = nullptr;
+  switch (statement.SchemaObjectChange()) {
+    case scNone: return;
+    case scCreate: sql = "INSERT OR REPLACE INTO main.vdbsys_object(name, creator) VALUES(?1, ?2)"; break;
+    // An object that existed already keeps its creator.
+    case scCreateIfNotExists: sql = "INSERT OR IGNORE INTO main.vdbsys_object(name, creator) VALUES(?1, ?2)"; break;
+    // The indexes of a dropped table go with it.
+    case scDrop: sql = "DELETE FROM main.vdbsys_object WHERE name NOT IN (SELECT name FROM main.sqlite_schema)"; break;
+  }
   sqlite3_stmt* raw = nullptr;
   int rc = sqlite3_prepare_v2(conn_.Handle(), sql, -1, &raw, nullptr);
   StmtPtr st(raw);
   if (rc != SQLITE_OK) ThrowSqlite(conn_.Handle(), rc);
-  sqlite3_bind_text(raw, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-  sqlite3_bind_int(raw, 2, conn_.UserId());
+  if (statement.SchemaObjectChange() != scDrop) {
+    sqlite3_bind_text(raw, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(raw, 2, conn_.UserId());
+  }
   conn_.Step(raw);
 }
 

@@ -157,25 +157,41 @@ bool TableColumnType(sqlite3* db, const std::string& table, std::string_view col
 
 // The object a CREATE statement makes, and whether it may exist already
 // (IF NOT EXISTS); empty for other statements.
-std::string CreatedObjectOf(const std::string& sql, bool& ifNotExists) {
+// The table, view or index a CREATE or DROP statement of the main schema
+// names, and what the statement does to it; empty for other statements.
+std::string SchemaObjectOf(const std::string& sql, SchemaChange& change) {
+  change = scNone;
   TLexResult lex = LexSql(sql);
-  ifNotExists = false;
   if (!lex.Ok) return {};
   const auto& t = lex.Tokens;
   size_t p = 0;
-  if (!t[p].Is("create")) return {};
+  bool create = t[p].Is("create");
+  if (!create && !t[p].Is("drop")) return {};
   ++p;
-  while (t[p].Is("temp") || t[p].Is("temporary") || t[p].Is("unique") || t[p].Is("virtual")) ++p;
+  if (t[p].Is("temp") || t[p].Is("temporary")) return {};
+  while (t[p].Is("unique") || t[p].Is("virtual")) ++p;
   if (!t[p].Is("table") && !t[p].Is("view") && !t[p].Is("index")) return {};
   ++p;
-  if (t[p].Is("if") && t[p + 1].Is("not") && t[p + 2].Is("exists")) {
-    ifNotExists = true;
+  change = create ? scCreate : scDrop;
+  if (create && t[p].Is("if") && t[p + 1].Is("not") && t[p + 2].Is("exists")) {
+    change = scCreateIfNotExists;
     p += 3;
+  } else if (!create && t[p].Is("if") && t[p + 1].Is("exists")) {
+    p += 2;
   }
   auto name = [&](const TToken& k) { return k.Kind == tkQuotedName ? k.Value : std::string(k.Text); };
-  if (t[p].Kind != tkWord && t[p].Kind != tkQuotedName) return {};
+  if (t[p].Kind != tkWord && t[p].Kind != tkQuotedName) {
+    change = scNone;
+    return {};
+  }
   std::string n = name(t[p]);
-  if (t[p + 1].IsOp(".") && (t[p + 2].Kind == tkWord || t[p + 2].Kind == tkQuotedName)) n = name(t[p + 2]);
+  if (t[p + 1].IsOp(".") && (t[p + 2].Kind == tkWord || t[p + 2].Kind == tkQuotedName)) {
+    if (!SameName(n, "main")) {
+      change = scNone;
+      return {};
+    }
+    n = name(t[p + 2]);
+  }
   return n;
 }
 
@@ -247,7 +263,7 @@ PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerV
                               &exec_, nullptr);
   if (rc != SQLITE_OK) ThrowSqlite(db, rc);
   if (!exec_) throw ServerError(errSyntax, text.substr(0, 40));
-  if (p.Verb == "CREATE") createdObject_ = CreatedObjectOf(sql, createIfNotExists_);
+  if (p.Verb == "CREATE" || p.Verb == "DROP") schemaObject_ = SchemaObjectOf(sql, schemaChange_);
   Describe(db, p.Verb);
 }
 

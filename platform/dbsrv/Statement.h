@@ -53,6 +53,8 @@ struct ProcedureFields {
   TDropProcedureStmt drop;                            // pcDrop
 };
 
+enum SchemaChange : uint8_t { scNone, scCreate, scCreateIfNotExists, scDrop };
+
 // One value a call returns into the output descriptor.
 struct CallOutput {
   int param;  // index into the callee's parameters, -1 for the return value
@@ -108,9 +110,10 @@ class PreparedStatement {
   // The one table the statement reads; empty for joins, unions and aggregates.
   const std::string& Table() const { return table_; }
 
-  // The table, view or index a CREATE statement makes; empty otherwise.
-  const std::string& CreatedObject() const { return createdObject_; }
-  bool CreateIfNotExists() const { return createIfNotExists_; }
+  // The table, view or index of the main schema a CREATE or DROP statement
+  // names, and what it does to it; empty and scNone otherwise.
+  const std::string& SchemaObject() const { return schemaObject_; }
+  SchemaChange SchemaObjectChange() const { return schemaChange_; }
 
   // ---- calls ----
 
@@ -149,8 +152,8 @@ class PreparedStatement {
   bool updatable_ = false;
   std::string cursorSql_;
   std::string table_;
-  std::string createdObject_;
-  bool createIfNotExists_ = false;
+  std::string schemaObject_;
+  SchemaChange schemaChange_ = scNone;
 };
 
 // Byte ranges of the statements of a script (the dialect's splitting).

@@ -367,6 +367,12 @@ TEST_F(ProcedureTest, ObjectsCarryTheConnectedUserAsCreator) {
   EXPECT_EQ("a_tab 5;a_view 5;item 1;", rows("select table_name || ' ' || creator from sys.systable "
                                               "where table_name not like 'vdbsys%' order by 1"));
   EXPECT_EQ("a_idx 5;", rows("select index_name || ' ' || creator from sys.sysindex where index_name = 'a_idx'"));
+  // Dropped and made again by another user, a name takes the new creator.
+  Exec("drop table a_tab");
+  Exec("create table if not exists a_tab(k integer)");
+  Exec("create index a_idx on a_tab(k)");
+  EXPECT_EQ("a_tab 1;a_idx 1;", rows("select table_name || ' ' || creator from sys.systable where table_name = 'a_tab' "
+                                    "union all select index_name || ' ' || creator from sys.sysindex where index_name = 'a_idx'"));
   EXPECT_EQ("a_proc ALICE;", rows("select proc_name || ' ' || user_name from sys.sysprocedure, sys.sysuserperms "
                                   "where creator = user_id and proc_name = 'a_proc'"));
   // A call without owner finds the caller's own procedure first, then the DBA's.
