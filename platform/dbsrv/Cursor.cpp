@@ -48,7 +48,8 @@ int64_t Cursor::Open(Connection& conn, ServerVariables& variables, const HostInp
   variables_ = &variables;
   scroll_ = !(flags_ & cfNoScroll);
   shortBlockPastEnd_ = shortBlockPastEnd;
-  StmtPtr st(PrepareOwn(statement_->CursorSql()));
+  StmtPtr st(statement_->TakeSpare(PreparedStatement::kSpareCursor));
+  if (!st) st.reset(PrepareOwn(statement_->CursorSql()));
   statement_->Bind(st.get(), input, variables, &params_);
   width_ = sqlite3_column_count(st.get());
   done_ = false;
@@ -58,10 +59,12 @@ int64_t Cursor::Open(Connection& conn, ServerVariables& variables, const HostInp
   streamOnRow_ = false;
   int64_t count = 0;
   if (exact) {
-    StmtPtr counter(PrepareOwn("SELECT count(*) FROM (" + statement_->Sql() + ")"));
+    StmtPtr counter(statement_->TakeSpare(PreparedStatement::kSpareCount));
+    if (!counter) counter.reset(PrepareOwn("SELECT count(*) FROM (" + statement_->Sql() + ")"));
     for (size_t i = 0; i < params_.size(); ++i)
       BindValue(counter.get(), static_cast<int>(i + 1), params_[i].View());
     if (conn.Step(counter.get()) == SQLITE_ROW) count = sqlite3_column_int64(counter.get(), 0);
+    statement_->KeepSpare(PreparedStatement::kSpareCount, counter.release());
   }
   st_ = st.release();
   if (flags_ & cfInsensitive) {
@@ -143,7 +146,7 @@ void Cursor::Close() {
   sets_.clear();
   set_ = 0;
   procColumns_.clear();
-  sqlite3_finalize(st_);
+  statement_->KeepSpare(PreparedStatement::kSpareCursor, st_);
   st_ = nullptr;
   sqlite3_finalize(refetch_);
   refetch_ = nullptr;

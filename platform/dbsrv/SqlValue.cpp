@@ -7,30 +7,9 @@
 namespace vdbsrv {
 
 SqlValue ColumnValue(sqlite3_stmt* st, int c) {
-  SqlValue v;
-  switch (sqlite3_column_type(st, c)) {
-    case SQLITE_INTEGER:
-      v.kind = svInteger;
-      v.i = sqlite3_column_int64(st, c);
-      break;
-    case SQLITE_FLOAT:
-      v.kind = svDouble;
-      v.d = sqlite3_column_double(st, c);
-      break;
-    case SQLITE_TEXT:
-      v.kind = svText;
-      v.p = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-      v.n = static_cast<size_t>(sqlite3_column_bytes(st, c));
-      break;
-    case SQLITE_BLOB:
-      v.kind = svBlob;
-      v.p = static_cast<const char*>(sqlite3_column_blob(st, c));
-      v.n = static_cast<size_t>(sqlite3_column_bytes(st, c));
-      break;
-    default:
-      break;
-  }
-  return v;
+  // One call under the connection's mutex instead of one per accessor: the
+  // value is read at once by the thread that steps the statement.
+  return ValueOf(sqlite3_column_value(st, c));
 }
 
 SqlValue ValueOf(sqlite3_value* x) {

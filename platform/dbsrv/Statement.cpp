@@ -267,7 +267,27 @@ PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerV
   Describe(db, p.Verb);
 }
 
-PreparedStatement::~PreparedStatement() { sqlite3_finalize(exec_); }
+PreparedStatement::~PreparedStatement() {
+  for (sqlite3_stmt* st : spares_) sqlite3_finalize(st);
+  sqlite3_finalize(exec_);
+}
+
+sqlite3_stmt* PreparedStatement::TakeSpare(SpareKind kind) const {
+  sqlite3_stmt* st = spares_[kind];
+  spares_[kind] = nullptr;
+  return st;
+}
+
+void PreparedStatement::KeepSpare(SpareKind kind, sqlite3_stmt* st) const {
+  if (!st) return;
+  if (spares_[kind]) {
+    sqlite3_finalize(st);
+    return;
+  }
+  sqlite3_reset(st);
+  sqlite3_clear_bindings(st);
+  spares_[kind] = st;
+}
 
 void PreparedStatement::Describe(sqlite3* db, const std::string& verb) {
   int n = sqlite3_column_count(exec_);

@@ -134,6 +134,15 @@ class PreparedStatement {
   void Bind(sqlite3_stmt* st, const HostInput* input, ServerVariables& variables,
             std::vector<OwnedValue>* copies) const;
 
+  // SQLite statements a closed cursor leaves for the next open of a cursor
+  // over this statement, so that re-opening does not parse the text again:
+  // the cursor's text (kSpareCursor) and its row count (kSpareCount).
+  // Take answers null when none is kept; Keep resets st and keeps it (or
+  // finalizes it when one is kept already).
+  enum SpareKind : uint8_t { kSpareCursor, kSpareCount };
+  sqlite3_stmt* TakeSpare(SpareKind kind) const;
+  void KeepSpare(SpareKind kind, sqlite3_stmt* st) const;
+
  private:
   void Describe(sqlite3* db, const std::string& verb);
 
@@ -154,6 +163,7 @@ class PreparedStatement {
   std::string table_;
   std::string schemaObject_;
   SchemaChange schemaChange_ = scNone;
+  mutable sqlite3_stmt* spares_[2] = {nullptr, nullptr};  // owned, reset, by SpareKind
 };
 
 // Byte ranges of the statements of a script (the dialect's splitting).
