@@ -223,7 +223,7 @@ namespace {
 std::string gVariant;
 }
 
-const std::string& Variant() { return gVariant; }
+const std::string& ContenderVariant() { return gVariant; }
 
 void ScrollShape(const std::string& Workload, int64_t& Rows, int64_t& Moves) {
   const Sizes& s = CurrentSizes();

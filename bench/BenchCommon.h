@@ -103,7 +103,7 @@ const std::vector<WorkloadInfo>& Workloads();
 
 // Environment of a contender run.
 const std::string& DatabaseFile();
-const std::string& Variant();
+const std::string& ContenderVariant();
 
 // The cursor size and move count of a scroll workload name.
 void ScrollShape(const std::string& Workload, int64_t& Rows, int64_t& Moves);

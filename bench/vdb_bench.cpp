@@ -5,6 +5,10 @@
 //
 //   vdb_bench [--scale S] [--reps N] [--results FILE] [--only w1,w2]
 //             [--contenders c1,c2] [--timeout SECONDS]
+//   vdb_bench --generate FILE [--scale S]
+//
+// --generate only writes the database, for running one contender by hand
+// (VDB_BENCH_DB=FILE bench_dblib insert), e.g. under perf.
 //
 // VDB_BENCH_SCALE and VDB_BENCH_REPS give the defaults of --scale and --reps.
 #include <sqlite3.h>
@@ -78,6 +82,7 @@ struct Options {
   std::vector<std::string> only;
   std::vector<std::string> contenders;
   int timeout = 600;
+  std::string generate;
 };
 
 std::vector<std::string> SplitCommas(const std::string& s) {
@@ -251,15 +256,25 @@ int main(int argc, char** argv) {
     else if (a == "--only") o.only = SplitCommas(next());
     else if (a == "--contenders") o.contenders = SplitCommas(next());
     else if (a == "--timeout") o.timeout = std::atoi(next().c_str());
+    else if (a == "--generate") o.generate = next();
     else {
       std::fprintf(stderr, "usage: vdb_bench [--scale S] [--reps N] [--results FILE] [--only w,..] "
-                           "[--contenders c,..] [--timeout SECONDS]\n");
+                           "[--contenders c,..] [--timeout SECONDS] | --generate FILE [--scale S]\n");
       return 2;
     }
   }
   if (o.scale <= 0) o.scale = 1;
   if (o.reps < 1) o.reps = 1;
   const Sizes z = Sizes::ForScale(o.scale);
+  if (!o.generate.empty()) {
+    try {
+      GenerateDatabase(o.generate, z);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "vdb_bench: cannot generate %s: %s\n", o.generate.c_str(), e.what());
+      return 1;
+    }
+    return 0;
+  }
   const fs::path binDir = fs::canonical("/proc/self/exe").parent_path();
   const auto started = std::chrono::steady_clock::now();
   const double loadBefore = LoadAverage();
