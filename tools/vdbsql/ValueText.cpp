@@ -1,0 +1,186 @@
+#include "ValueText.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "rtl/DateUtils.h"
+
+namespace vdbsql {
+
+using vdb::TVantorFieldTypes;
+
+std::string FloatText(double Value) {
+  char Buf[64];
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
+  return std::string(Buf, R.ptr);
+}
+
+std::string HexText(std::string_view Bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string Out;
+  Out.reserve(2 + Bytes.size() * 2);
+  Out += "0x";
+  for (unsigned char B : Bytes) {
+    Out += kDigits[B >> 4];
+    Out += kDigits[B & 15];
+  }
+  return Out;
+}
+
+std::string Base64Text(std::string_view Bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string Out;
+  Out.reserve((Bytes.size() + 2) / 3 * 4);
+  size_t I = 0;
+  for (; I + 3 <= Bytes.size(); I += 3) {
+    uint32_t V = (uint8_t(Bytes[I]) << 16) | (uint8_t(Bytes[I + 1]) << 8) | uint8_t(Bytes[I + 2]);
+    Out += kAlphabet[V >> 18];
+    Out += kAlphabet[(V >> 12) & 63];
+    Out += kAlphabet[(V >> 6) & 63];
+    Out += kAlphabet[V & 63];
+  }
+  if (size_t Rest = Bytes.size() - I) {
+    uint32_t V = uint8_t(Bytes[I]) << 16;
+    if (Rest == 2) V |= uint8_t(Bytes[I + 1]) << 8;
+    Out += kAlphabet[V >> 18];
+    Out += kAlphabet[(V >> 12) & 63];
+    Out += Rest == 2 ? kAlphabet[(V >> 6) & 63] : '=';
+    Out += '=';
+  }
+  return Out;
+}
+
+std::string BytesOf(const vcl::Variant& Value) {
+  if (vcl::VarIsArray(Value)) {
+    auto Bytes = vcl::VarArrayBytes(Value);
+    return std::string(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
+  }
+  return vcl::VarToStr(Value);
+}
+
+bool IsNumericType(TVantorFieldTypes Type) {
+  return Type == vdb::vtInteger || Type == vdb::vtInt64 || Type == vdb::vtFloat || Type == vdb::vtCurrency;
+}
+
+bool IsBinaryType(TVantorFieldTypes Type) { return Type == vdb::vtBinary || Type == vdb::vtBlob; }
+
+std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type) {
+  // A value that already arrives as text (a driver's own rendering) is kept.
+  const bool Text = vcl::VarIsStr(Value);
+  switch (Type) {
+    case vdb::vtInteger:
+    case vdb::vtInt64:
+      return Text ? Value.AsString() : std::to_string(Value.AsInt64());
+    case vdb::vtFloat:
+      return Text ? Value.AsString() : FloatText(Value.AsDouble());
+    case vdb::vtCurrency:
+      return Text ? Value.AsString() : vcl::CurrToStr(Value.AsCurrency());
+    case vdb::vtBoolean:
+      return Value.AsBoolean() ? "1" : "0";
+    case vdb::vtDate:
+      return Text ? Value.AsString() : vcl::DateToStr(Value.AsDateTime());
+    case vdb::vtTime:
+      return Text ? Value.AsString() : vcl::TimeToStr(Value.AsDateTime());
+    case vdb::vtDateTime:
+      return Text ? Value.AsString() : vcl::DateTimeToStr(Value.AsDateTime());
+    case vdb::vtBinary:
+    case vdb::vtBlob:
+      return HexText(BytesOf(Value));
+    default:
+      return vcl::VarIsArray(Value) ? BytesOf(Value) : vcl::VarToStr(Value);
+  }
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence starting at P, or 0.
+size_t Utf8Sequence(std::string_view S, size_t P) {
+  const unsigned char C = S[P];
+  size_t Len = C < 0x80 ? 1 : (C >> 5) == 6 ? 2 : (C >> 4) == 14 ? 3 : (C >> 3) == 30 ? 4 : 0;
+  if (Len == 0 || P + Len > S.size()) return 0;
+  for (size_t I = 1; I < Len; ++I)
+    if ((static_cast<unsigned char>(S[P + I]) & 0xC0) != 0x80) return 0;
+  if (Len == 2 && C < 0xC2) return 0;  // overlong
+  return Len;
+}
+
+}  // namespace
+
+void AppendJsonString(std::string& Out, std::string_view Text) {
+  static const char kDigits[] = "0123456789abcdef";
+  Out += '"';
+  for (size_t I = 0; I < Text.size();) {
+    const unsigned char C = Text[I];
+    if (C >= 0x80) {
+      if (size_t Len = Utf8Sequence(Text, I)) {
+        Out.append(Text.substr(I, Len));
+        I += Len;
+      } else {
+        // Latin-1 code point C as two UTF-8 bytes.
+        Out += static_cast<char>(0xC0 | (C >> 6));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+        ++I;
+      }
+      continue;
+    }
+    switch (C) {
+      case '"': Out += "\\\""; break;
+      case '\\': Out += "\\\\"; break;
+      case '\n': Out += "\\n"; break;
+      case '\r': Out += "\\r"; break;
+      case '\t': Out += "\\t"; break;
+      case '\b': Out += "\\b"; break;
+      case '\f': Out += "\\f"; break;
+      default:
+        if (C < 0x20) {
+          Out += "\\u00";
+          Out += kDigits[C >> 4];
+          Out += kDigits[C & 15];
+        } else {
+          Out += static_cast<char>(C);
+        }
+    }
+    ++I;
+  }
+  Out += '"';
+}
+
+void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type) {
+  if (vcl::VarIsNull(Value) || vcl::VarIsEmpty(Value)) {
+    Out += "null";
+    return;
+  }
+  switch (Type) {
+    case vdb::vtInteger:
+    case vdb::vtInt64:
+    case vdb::vtCurrency:
+      if (vcl::VarIsStr(Value)) break;
+      Out += PlainText(Value, Type);
+      return;
+    case vdb::vtFloat: {
+      if (vcl::VarIsStr(Value)) break;
+      const double D = Value.AsDouble();
+      Out += std::isfinite(D) ? FloatText(D) : "null";
+      return;
+    }
+    case vdb::vtBoolean:
+      Out += Value.AsBoolean() ? "true" : "false";
+      return;
+    case vdb::vtBinary:
+    case vdb::vtBlob:
+      AppendJsonString(Out, Base64Text(BytesOf(Value)));
+      return;
+    default:
+      break;
+  }
+  AppendJsonString(Out, PlainText(Value, Type));
+}
+
+size_t DisplayWidth(std::string_view Text) {
+  size_t W = 0;
+  for (unsigned char C : Text)
+    if ((C & 0xC0) != 0x80) ++W;
+  return W;
+}
+
+}  // namespace vdbsql
