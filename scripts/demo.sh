@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Runs the demo tour; until the interactive tool exists it only says so.
+# make demo: builds build/demo/demo.db from examples/demo.sql and runs the
+# scripted tour on it with vdbsql.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 build=${1:-build/release}
-if [ -x "$build/bin/vdbsql" ] && [ -x scripts/demo-tour.sh ]; then
-  exec bash scripts/demo-tour.sh "$build"
+if [ ! -x "$build/bin/vdbsql" ]; then
+  echo "demo: $build/bin/vdbsql is not built (make demo builds it)" >&2
+  exit 1
 fi
-echo "VantorDB for C++: the demo tour arrives with the interactive SQL tool (vdbsql)."
-echo "Built so far: $(ls "$build/bin" 2>/dev/null | tr '\n' ' ')"
+exec bash scripts/demo-tour.sh "$build"

@@ -200,7 +200,9 @@ class TTsvWriter : public TResultWriter {
     FLine.clear();
     for (size_t I = 0; I < Values.size(); ++I) {
       if (I > 0) FLine += '\t';
-      AppendField(IsNull(Values[I]) ? FNullText : PlainText(Values[I], FColumns[I].Type));
+      // The NULL text goes out as given, so that "\N" can stand for NULL.
+      if (IsNull(Values[I])) FLine += FNullText;
+      else AppendField(PlainText(Values[I], FColumns[I].Type));
     }
     FLine += '\n';
     Write(FLine);

@@ -38,6 +38,8 @@ void TShell::ReportError(const std::string& Message) {
 }
 
 int TShell::Run() {
+  // Results written to a file or a pipe go out in large blocks.
+  if (!::isatty(STDOUT_FILENO)) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   if (!FOptions.FormatGiven) FOptions.Format = ::isatty(STDOUT_FILENO) ? ofTable : ofCsv;
   if (!FOptions.NullGiven) FOptions.NullText = DefaultNullText(FOptions.Format);
   FWriter = CreateResultWriter(FOptions.Format, stdout, FOptions.NullText, FOptions.NoHeader);
@@ -173,7 +175,7 @@ bool TShell::Connect() {
 
 bool TShell::RunItem(const TScriptItem& Item) {
   if (FOptions.Echo) {
-    std::string Text = Item.Meta ? "\\" + Item.Text : Item.Text + ";";
+    std::string Text = "vdbsql> " + (Item.Meta ? "\\" + Item.Text : Item.Text + ";");
     std::fprintf(stdout, "%s\n", Text.c_str());
     std::fflush(stdout);
   }
