@@ -12,7 +12,15 @@ db="$demo/demo.db"
 
 rm -rf "$demo"
 mkdir -p "$demo"
-"$vdbsql" --create "$db" --format csv -f examples/demo.sql >/dev/null
+if ! log=$("$vdbsql" --create "$db" --format csv -f examples/demo.sql 2>&1 >/dev/null); then
+  echo "$log" >&2
+  # Parts of the components still being built answer with these texts.
+  if grep -q -e "not implemented (0AQ52)" -e "is not supported yet" <<<"$log"; then
+    echo "demo: the shop needs stored procedures and long values, which this build does not have yet" >&2
+    exit 0
+  fi
+  exit 1
+fi
 
 step() { printf '\n=== %s\n\n' "$1"; }
 run() { "$vdbsql" "$db" --format table --echo "$@"; }

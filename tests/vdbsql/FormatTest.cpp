@@ -9,15 +9,15 @@ namespace {
 constexpr const char* kAllTypes = R"(create table alltypes (
   id integer not null primary key,
   i  integer, s smallint, b bigint, d double, n numeric(10,2), m decimal(19,4),
-  vc varchar(20), ch char(3), lv long varchar,
-  dt date, tm time, ts timestamp, bt bit, bn binary(4), lb long binary
+  vc varchar(20), ch char(3), tx varchar(30),
+  dt date, tm time, ts timestamp, bt bit, bn binary(20)
 );
 insert into alltypes values (1, -7, 12, 9007199254740993, 1.5, 12.25, 1234.5678,
   'say "hi", ok', 'ab', 'two
-lines', '2024-02-29', '13:45:30', '2024-02-29 13:45:30.250', 1, X'00FF10', X'89504E470D0A1A0A0000000D4948445200');
+lines', '2024-02-29', '13:45:30', '2024-02-29 13:45:30.250', 1, X'89504E470D0A1A0A0000000D4948445200');
 insert into alltypes (id) values (2);
 insert into alltypes values (3, 0, 0, -1, -0.1, 0, 0, '', 'x', 'tab	and \ back',
-  '0001-01-01', '00:00:00', '1999-12-31 23:59:59', 0, X'', X'00');
+  '0001-01-01', '00:00:00', '1999-12-31 23:59:59', 0, X'');
 )";
 
 constexpr const char* kQuery = "select * from alltypes order by id";
@@ -40,52 +40,64 @@ class FormatTest : public VdbsqlTest {
 
 TEST_F(FormatTest, Csv) {
   EXPECT_EQ(Output({"--format", "csv"}),
-            "id,i,s,b,d,n,m,vc,ch,lv,dt,tm,ts,bt,bn,lb\r\n"
+            "id,i,s,b,d,n,m,vc,ch,tx,dt,tm,ts,bt,bn\r\n"
             "1,-7,12,9007199254740993,1.5,12.25,1234.5678,\"say \"\"hi\"\", ok\",ab,\"two\nlines\",2024-02-29,"
-            "13:45:30,2024-02-29 13:45:30.250,1,0x00ff10,0x89504e470d0a1a0a0000000d4948445200\r\n"
-            "2,,,,,,,,,,,,,,,\r\n"
-            "3,0,0,-1,-0.1,0,0,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x,0x00\r\n");
-  // The same rows without the header, NULL spelt out.
-  EXPECT_EQ(Output({"--format", "csv", "--no-header", "--null", "NULL"}).substr(0, 4), "1,-7");
-  EXPECT_NE(Output({"--format", "csv", "--no-header", "--null", "NULL"}).find("\r\n2,NULL,NULL,NULL,"),
-            std::string::npos);
+            "13:45:30,2024-02-29 13:45:30.250,1,0x89504e470d0a1a0a0000000d4948445200\r\n"
+            "2,,,,,,,,,,,,,,\r\n"
+            "3,0,0,-1,-0.1,0,0,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
+  // Without the header, NULL spelt out; the empty text stays "".
+  EXPECT_EQ(Output({"--format", "csv", "--no-header", "--null", "NULL"}),
+            "1,-7,12,9007199254740993,1.5,12.25,1234.5678,\"say \"\"hi\"\", ok\",ab,\"two\nlines\",2024-02-29,"
+            "13:45:30,2024-02-29 13:45:30.250,1,0x89504e470d0a1a0a0000000d4948445200\r\n"
+            "2,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL\r\n"
+            "3,0,0,-1,-0.1,0,0,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
 }
 
 TEST_F(FormatTest, Tsv) {
+  // The NULL text goes out as given; backslashes in values are doubled.
   EXPECT_EQ(Output({"--format", "tsv", "--null", "\\N"}),
-            "id\ti\ts\tb\td\tn\tm\tvc\tch\tlv\tdt\ttm\tts\tbt\tbn\tlb\n"
+            "id\ti\ts\tb\td\tn\tm\tvc\tch\ttx\tdt\ttm\tts\tbt\tbn\n"
             "1\t-7\t12\t9007199254740993\t1.5\t12.25\t1234.5678\tsay \"hi\", ok\tab\ttwo\\nlines\t2024-02-29\t"
-            "13:45:30\t2024-02-29 13:45:30.250\t1\t0x00ff10\t0x89504e470d0a1a0a0000000d4948445200\n"
-            "2\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t"
-            "\\N\n"
-            "3\t0\t0\t-1\t-0.1\t0\t0\t\tx\ttab\\tand \\\\ back\t0001-01-01\t00:00:00\t1999-12-31 23:59:59\t0\t0x\t0x00\n");
+            "13:45:30\t2024-02-29 13:45:30.250\t1\t0x89504e470d0a1a0a0000000d4948445200\n"
+            "2\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\n"
+            "3\t0\t0\t-1\t-0.1\t0\t0\t\tx\ttab\\tand \\\\ back\t0001-01-01\t00:00:00\t1999-12-31 23:59:59\t0\t0x\n");
+  EXPECT_EQ(Output({"--format", "tsv", "--no-header"}).substr(0, 5), "1\t-7\t");
 }
 
 TEST_F(FormatTest, Json) {
   EXPECT_EQ(Output({"--format", "json"}),
             "{\"id\":1,\"i\":-7,\"s\":12,\"b\":9007199254740993,\"d\":1.5,\"n\":12.25,\"m\":1234.5678,"
-            "\"vc\":\"say \\\"hi\\\", ok\",\"ch\":\"ab\",\"lv\":\"two\\nlines\",\"dt\":\"2024-02-29\","
-            "\"tm\":\"13:45:30\",\"ts\":\"2024-02-29 13:45:30.250\",\"bt\":true,\"bn\":\"AP8Q\","
-            "\"lb\":\"iVBORw0KGgoAAAANSUhEUgA=\"}\n"
+            "\"vc\":\"say \\\"hi\\\", ok\",\"ch\":\"ab\",\"tx\":\"two\\nlines\",\"dt\":\"2024-02-29\","
+            "\"tm\":\"13:45:30\",\"ts\":\"2024-02-29 13:45:30.250\",\"bt\":true,\"bn\":\"iVBORw0KGgoAAAANSUhEUgA=\"}\n"
             "{\"id\":2,\"i\":null,\"s\":null,\"b\":null,\"d\":null,\"n\":null,\"m\":null,\"vc\":null,\"ch\":null,"
-            "\"lv\":null,\"dt\":null,\"tm\":null,\"ts\":null,\"bt\":null,\"bn\":null,\"lb\":null}\n"
+            "\"tx\":null,\"dt\":null,\"tm\":null,\"ts\":null,\"bt\":null,\"bn\":null}\n"
             "{\"id\":3,\"i\":0,\"s\":0,\"b\":-1,\"d\":-0.1,\"n\":0,\"m\":0,\"vc\":\"\",\"ch\":\"x\","
-            "\"lv\":\"tab\\tand \\\\ back\",\"dt\":\"0001-01-01\",\"tm\":\"00:00:00\",\"ts\":\"1999-12-31 23:59:59\","
-            "\"bt\":false,\"bn\":\"\",\"lb\":\"AA==\"}\n");
+            "\"tx\":\"tab\\tand \\\\ back\",\"dt\":\"0001-01-01\",\"tm\":\"00:00:00\",\"ts\":\"1999-12-31 23:59:59\","
+            "\"bt\":false,\"bn\":\"\"}\n");
 }
 
 TEST_F(FormatTest, Table) {
   EXPECT_EQ(Output({"--format", "table"}),
-            "id |  i |  s |                b |    d |     n |         m | vc           | ch   | lv           | dt         "
-            "| tm       | ts                      | bt | bn       | lb\n"
-            "---+----+----+------------------+------+-------+-----------+--------------+------+--------------+-----------"
-            "-+----------+-------------------------+----+----------+------------------------------------------------\n"
-            " 1 | -7 | 12 | 9007199254740993 |  1.5 | 12.25 | 1234.5678 | say \"hi\", ok | ab   | two\\nlines   | 2024-02-29 "
-            "| 13:45:30 | 2024-02-29 13:45:30.250 | 1  | 0x00ff10 | 0x89504e470d0a1a0a0000000d49484452... (17 bytes)\n"
-            " 2 | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL | NULL\n"
-            " 3 |  0 |  0 |               -1 | -0.1 |     0 |         0 |              | x    | tab\\tand \\ back "
-            "| 0001-01-01 | 00:00:00 | 1999-12-31 23:59:59     | 0  | 0x       | 0x00\n"
+            "id | i    | s    | b                | d    | n     | m         | vc           | ch   | tx              "
+            "| dt         | tm       | ts                      | bt   | bn\n"
+            "---+------+------+------------------+------+-------+-----------+--------------+------+-----------------"
+            "+------------+----------+-------------------------+------+-------------------------------------------------\n"
+            " 1 |   -7 |   12 | 9007199254740993 |  1.5 | 12.25 | 1234.5678 | say \"hi\", ok | ab   | two\\nlines      "
+            "| 2024-02-29 | 13:45:30 | 2024-02-29 13:45:30.250 | 1    | 0x89504e470d0a1a0a0000000d49484452... (17 bytes)\n"
+            " 2 | NULL | NULL |             NULL | NULL |  NULL |      NULL | NULL         | NULL | NULL            "
+            "| NULL       | NULL     | NULL                    | NULL | NULL\n"
+            " 3 |    0 |    0 |               -1 | -0.1 |     0 |         0 |              | x    | tab\\tand \\ back "
+            "| 0001-01-01 | 00:00:00 | 1999-12-31 23:59:59     | 0    | 0x\n"
             "(3 rows)\n");
+  EXPECT_EQ(Output({"--format", "table", "--no-header", "--null", "-"}).substr(0, 20), "1 | -7 | 12 | 900719");
+}
+
+TEST_F(FormatTest, TextThatIsNotUtf8StaysReadableInJson) {
+  // Windows-1252 bytes (e acute, euro sign) pass as their Latin-1 characters.
+  const std::string Script = WriteFile("latin.sql", "select 'caf\xe9 \x80' as t, 'na\xc3\xafve' as u;\n");
+  TRun R = Run({Db, "--format", "json", "-f", Script});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "{\"t\":\"caf\xc3\xa9 \xc2\x80\",\"u\":\"na\xc3\xafve\"}\n");
 }
 
 }  // namespace

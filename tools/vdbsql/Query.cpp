@@ -1,5 +1,7 @@
 #include "Query.h"
 
+#include <cctype>
+
 #include "Shell.h"
 
 #if __has_include("asa/VdbAsa.SQL.h")
@@ -34,6 +36,19 @@ void ReportWarning(TShell& Shell) {
   }
 }
 
+// Whether the statement calls a procedure. The server's describe also
+// marks creating and dropping a procedure as possibly returning result
+// sets; only a call really can.
+bool IsCall(const std::string& SQL) {
+  size_t P = SQL.find_first_not_of(" \t\r\n(");
+  if (P == std::string::npos) return false;
+  if (SQL.compare(P, 2, "?=") == 0) P = SQL.find_first_not_of(" \t\r\n", P + 2);
+  if (P == std::string::npos || SQL.size() - P < 4) return false;
+  std::string W = SQL.substr(P, 4);
+  for (char& C : W) C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  return W == "call" && (SQL.size() == P + 4 || !std::isalnum(static_cast<unsigned char>(SQL[P + 4])));
+}
+
 }  // namespace
 
 bool TQueryRunner::RunStatement(const std::string& SQL) {
@@ -56,7 +71,7 @@ bool TQueryRunner::RunStatement(const std::string& SQL) {
     FShell.Writer().RowsAffected(Q.RowsProcessed());
     return true;
   }
-  if (Q.FieldCount() > 0 || Q.GetResumable()) return PrintCursor(Q);
+  if (Q.FieldCount() > 0 || (Q.GetResumable() && IsCall(SQL))) return PrintCursor(Q);
   if (!Q.ExecutePrepared({}) && S.LastErrorCode() < 0) {
     FShell.ReportError();
     return false;
@@ -140,7 +155,11 @@ bool TQueryRunner::PrintResult(TAsaSQL& Q, bool RowCurrent, bool& Cancelled) {
       Cancelled = true;
       break;
     }
-    for (int32_t I = 0; I < N; ++I) FValues[I] = Q.GetFieldValue(vcl::Variant(I));
+    for (int32_t I = 0; I < N; ++I) {
+      const vcl::Variant Index(I);
+      // The value is read from the row whatever its indicator says.
+      FValues[I] = Q.IsFieldNull(Index) ? vcl::Null() : Q.GetFieldValue(Index);
+    }
     W.Row(FValues);
     Have = Q.Next();
   }

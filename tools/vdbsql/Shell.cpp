@@ -174,13 +174,15 @@ bool TShell::Connect() {
 }
 
 bool TShell::RunItem(const TScriptItem& Item) {
+  const auto Start = std::chrono::steady_clock::now();
+  // From here a Ctrl-C cancels this statement, also one pressed as soon as
+  // its echo shows.
+  SetStatementRunning(true);
   if (FOptions.Echo) {
     std::string Text = "vdbsql> " + (Item.Meta ? "\\" + Item.Text : Item.Text + ";");
     std::fprintf(stdout, "%s\n", Text.c_str());
     std::fflush(stdout);
   }
-  const auto Start = std::chrono::steady_clock::now();
-  SetStatementRunning(true);
   bool Ok = false;
   try {
     Ok = Item.Meta ? RunMeta(Item.Text) : FRunner->RunStatement(Item.Text);
