@@ -1,6 +1,7 @@
 // The exact output of every format for a table of every column type, with
 // a row of NULLs and a row of edge values (empty text and binary, quotes,
-// separators, line breaks, tabs and backslashes in text).
+// separators, line breaks, tabs and backslashes in text). Decimal columns
+// print with their scale.
 #include "VdbsqlFixture.h"
 
 namespace vdbsqltest {
@@ -44,13 +45,13 @@ TEST_F(FormatTest, Csv) {
             "1,-7,12,9007199254740993,1.5,12.25,1234.5678,\"say \"\"hi\"\", ok\",ab,\"two\nlines\",2024-02-29,"
             "13:45:30,2024-02-29 13:45:30.250,1,0x89504e470d0a1a0a0000000d4948445200\r\n"
             "2,,,,,,,,,,,,,,\r\n"
-            "3,0,0,-1,-0.1,0,0,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
+            "3,0,0,-1,-0.1,0.00,0.0000,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
   // Without the header, NULL spelt out; the empty text stays "".
   EXPECT_EQ(Output({"--format", "csv", "--no-header", "--null", "NULL"}),
             "1,-7,12,9007199254740993,1.5,12.25,1234.5678,\"say \"\"hi\"\", ok\",ab,\"two\nlines\",2024-02-29,"
             "13:45:30,2024-02-29 13:45:30.250,1,0x89504e470d0a1a0a0000000d4948445200\r\n"
             "2,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL\r\n"
-            "3,0,0,-1,-0.1,0,0,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
+            "3,0,0,-1,-0.1,0.00,0.0000,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
 }
 
 TEST_F(FormatTest, Tsv) {
@@ -60,7 +61,7 @@ TEST_F(FormatTest, Tsv) {
             "1\t-7\t12\t9007199254740993\t1.5\t12.25\t1234.5678\tsay \"hi\", ok\tab\ttwo\\nlines\t2024-02-29\t"
             "13:45:30\t2024-02-29 13:45:30.250\t1\t0x89504e470d0a1a0a0000000d4948445200\n"
             "2\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\t\\N\n"
-            "3\t0\t0\t-1\t-0.1\t0\t0\t\tx\ttab\\tand \\\\ back\t0001-01-01\t00:00:00\t1999-12-31 23:59:59\t0\t0x\n");
+            "3\t0\t0\t-1\t-0.1\t0.00\t0.0000\t\tx\ttab\\tand \\\\ back\t0001-01-01\t00:00:00\t1999-12-31 23:59:59\t0\t0x\n");
   EXPECT_EQ(Output({"--format", "tsv", "--no-header"}).substr(0, 5), "1\t-7\t");
 }
 
@@ -71,7 +72,7 @@ TEST_F(FormatTest, Json) {
             "\"tm\":\"13:45:30\",\"ts\":\"2024-02-29 13:45:30.250\",\"bt\":true,\"bn\":\"iVBORw0KGgoAAAANSUhEUgA=\"}\n"
             "{\"id\":2,\"i\":null,\"s\":null,\"b\":null,\"d\":null,\"n\":null,\"m\":null,\"vc\":null,\"ch\":null,"
             "\"tx\":null,\"dt\":null,\"tm\":null,\"ts\":null,\"bt\":null,\"bn\":null}\n"
-            "{\"id\":3,\"i\":0,\"s\":0,\"b\":-1,\"d\":-0.1,\"n\":0,\"m\":0,\"vc\":\"\",\"ch\":\"x\","
+            "{\"id\":3,\"i\":0,\"s\":0,\"b\":-1,\"d\":-0.1,\"n\":0.00,\"m\":0.0000,\"vc\":\"\",\"ch\":\"x\","
             "\"tx\":\"tab\\tand \\\\ back\",\"dt\":\"0001-01-01\",\"tm\":\"00:00:00\",\"ts\":\"1999-12-31 23:59:59\","
             "\"bt\":false,\"bn\":\"\"}\n");
 }
@@ -86,7 +87,7 @@ TEST_F(FormatTest, Table) {
             "| 2024-02-29 | 13:45:30 | 2024-02-29 13:45:30.250 | 1    | 0x89504e470d0a1a0a0000000d49484452... (17 bytes)\n"
             " 2 | NULL | NULL |             NULL | NULL |  NULL |      NULL | NULL         | NULL | NULL            "
             "| NULL       | NULL     | NULL                    | NULL | NULL\n"
-            " 3 |    0 |    0 |               -1 | -0.1 |     0 |         0 |              | x    | tab\\tand \\ back "
+            " 3 |    0 |    0 |               -1 | -0.1 |  0.00 |    0.0000 |              | x    | tab\\tand \\ back "
             "| 0001-01-01 | 00:00:00 | 1999-12-31 23:59:59     | 0    | 0x\n"
             "(3 rows)\n");
   EXPECT_EQ(Output({"--format", "table", "--no-header", "--null", "-"}).substr(0, 20), "1 | -7 | 12 | 900719");

@@ -74,7 +74,7 @@ class TTableWriter : public TResultWriter {
         Out = HexText(Bytes);
       return;
     }
-    std::string Text = PlainText(V, Type);
+    std::string Text = PlainText(V, Type, FColumns[Column].Decimals);
     Out.clear();
     // Line breaks and tabs would tear the table apart.
     for (char C : Text) {
@@ -154,7 +154,7 @@ class TCsvWriter : public TResultWriter {
       if (IsNull(Values[I])) {
         if (!FNullText.empty()) AppendField(FNullText, false);
       } else {
-        AppendField(PlainText(Values[I], FColumns[I].Type), true);
+        AppendField(PlainText(Values[I], FColumns[I].Type, FColumns[I].Decimals), true);
       }
     }
     FLine += "\r\n";
@@ -202,7 +202,7 @@ class TTsvWriter : public TResultWriter {
       if (I > 0) FLine += '\t';
       // The NULL text goes out as given, so that "\N" can stand for NULL.
       if (IsNull(Values[I])) FLine += FNullText;
-      else AppendField(PlainText(Values[I], FColumns[I].Type));
+      else AppendField(PlainText(Values[I], FColumns[I].Type, FColumns[I].Decimals));
     }
     FLine += '\n';
     Write(FLine);
@@ -243,7 +243,7 @@ class TJsonWriter : public TResultWriter {
     FLine.clear();
     for (size_t I = 0; I < Values.size(); ++I) {
       FLine += FKeys[I];
-      AppendJsonValue(FLine, Values[I], FColumns[I].Type);
+      AppendJsonValue(FLine, Values[I], FColumns[I].Type, FColumns[I].Decimals);
     }
     FLine += Values.empty() ? "{}\n" : "}\n";
     Write(FLine);

@@ -18,6 +18,7 @@ namespace vdbsql {
 struct TResultColumn {
   std::string Name;
   vdb::TVantorFieldTypes Type = vdb::vtString;
+  int32_t Decimals = 0;  // a decimal column's scale: its values print with that many decimals
 };
 
 class TResultWriter {

@@ -145,7 +145,10 @@ bool TQueryRunner::PrintResult(TAsaSQL& Q, bool RowCurrent, bool& Cancelled) {
   const int32_t N = Q.FieldCount();
   std::vector<TResultColumn> Columns;
   Columns.reserve(N);
-  for (int32_t I = 0; I < N; ++I) Columns.push_back({Q.GetFieldName(I), Q.FieldDefs()->Items(I)->FieldType});
+  for (int32_t I = 0; I < N; ++I) {
+    const vdb::TVantorFieldDef* Def = Q.FieldDefs()->Items(I);
+    Columns.push_back({Q.GetFieldName(I), Def->FieldType, Def->FieldType == vdb::vtFloat || Def->FieldType == vdb::vtCurrency ? Def->Decimals : 0});
+  }
   TResultWriter& W = FShell.Writer();
   W.BeginResult(Columns);
   FValues.resize(N);

@@ -1,7 +1,9 @@
 #include "ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 #include "rtl/DateUtils.h"
 
@@ -64,7 +66,7 @@ bool IsNumericType(TVantorFieldTypes Type) {
 
 bool IsBinaryType(TVantorFieldTypes Type) { return Type == vdb::vtBinary || Type == vdb::vtBlob; }
 
-std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type) {
+std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
   // A value that already arrives as text (a driver's own rendering) is kept.
   const bool Text = vcl::VarIsStr(Value);
   switch (Type) {
@@ -72,9 +74,27 @@ std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type) {
     case vdb::vtInt64:
       return Text ? Value.AsString() : std::to_string(Value.AsInt64());
     case vdb::vtFloat:
-      return Text ? Value.AsString() : FloatText(Value.AsDouble());
-    case vdb::vtCurrency:
-      return Text ? Value.AsString() : vcl::CurrToStr(Value.AsCurrency());
+      if (Text) return Value.AsString();
+      if (Decimals > 0 && Decimals <= 30 && std::isfinite(Value.AsDouble())) {
+        char Buf[384];
+        std::snprintf(Buf, sizeof Buf, "%.*f", static_cast<int>(Decimals), Value.AsDouble());
+        return Buf;
+      }
+      return FloatText(Value.AsDouble());
+    case vdb::vtCurrency: {
+      if (Text) return Value.AsString();
+      if (Decimals <= 0) return vcl::CurrToStr(Value.AsCurrency());
+      // Exact from the scaled amount: four decimals, then cut or padded.
+      const int64_t Scaled = Value.AsCurrency().Val;
+      const uint64_t Abs = Scaled < 0 ? 0 - static_cast<uint64_t>(Scaled) : static_cast<uint64_t>(Scaled);
+      char Buf[48];
+      std::snprintf(Buf, sizeof Buf, "%s%llu.%04llu", Scaled < 0 ? "-" : "",
+                    static_cast<unsigned long long>(Abs / 10000), static_cast<unsigned long long>(Abs % 10000));
+      std::string Out = Buf;
+      if (Decimals < 4) Out.resize(Out.size() - static_cast<size_t>(4 - Decimals));
+      else Out.append(static_cast<size_t>(std::min<int32_t>(Decimals, 30) - 4), '0');
+      return Out;
+    }
     case vdb::vtBoolean:
       return Value.AsBoolean() ? "1" : "0";
     case vdb::vtDate:
@@ -145,7 +165,7 @@ void AppendJsonString(std::string& Out, std::string_view Text) {
   Out += '"';
 }
 
-void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type) {
+void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
   if (vcl::VarIsNull(Value) || vcl::VarIsEmpty(Value)) {
     Out += "null";
     return;
@@ -155,12 +175,12 @@ void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTy
     case vdb::vtInt64:
     case vdb::vtCurrency:
       if (vcl::VarIsStr(Value)) break;
-      Out += PlainText(Value, Type);
+      Out += PlainText(Value, Type, Decimals);
       return;
     case vdb::vtFloat: {
       if (vcl::VarIsStr(Value)) break;
       const double D = Value.AsDouble();
-      Out += std::isfinite(D) ? FloatText(D) : "null";
+      Out += std::isfinite(D) ? PlainText(Value, Type, Decimals) : "null";
       return;
     }
     case vdb::vtBoolean:

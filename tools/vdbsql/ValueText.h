@@ -22,13 +22,15 @@ bool IsNumericType(vdb::TVantorFieldTypes Type);
 bool IsBinaryType(vdb::TVantorFieldTypes Type);
 // The plain text of a non-NULL value of a column of Type: numbers in C
 // notation, dates as yyyy-mm-dd, times as hh:nn:ss[.zzz], Booleans as 1 and
-// 0, binary values as HexText.
-std::string PlainText(const vcl::Variant& Value, vdb::TVantorFieldTypes Type);
+// 0, binary values as HexText. A float with Decimals above 0 (a decimal
+// column's scale) prints with exactly that many decimals.
+std::string PlainText(const vcl::Variant& Value, vdb::TVantorFieldTypes Type, int32_t Decimals = 0);
 // Appends Text as a JSON string literal. Valid UTF-8 passes through; any
 // other byte is taken as the Latin-1 character of that code.
 void AppendJsonString(std::string& Out, std::string_view Text);
 // Appends the typed JSON value of a column value (null for NULL).
-void AppendJsonValue(std::string& Out, const vcl::Variant& Value, vdb::TVantorFieldTypes Type);
+void AppendJsonValue(std::string& Out, const vcl::Variant& Value, vdb::TVantorFieldTypes Type,
+                     int32_t Decimals = 0);
 // Characters a terminal shows for Text: UTF-8 sequences count once.
 size_t DisplayWidth(std::string_view Text);
 
