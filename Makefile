@@ -1,6 +1,8 @@
 # Thin wrapper over the CMake presets; `make test` is what CI runs.
 PRESET ?= release
 JOBS ?= $(shell nproc)
+# Seconds each fuzz target runs under `make fuzz`.
+FUZZ_SECONDS ?= 60
 
 .PHONY: all deps configure build test test-asan test-tsan demo install bench fuzz clean
 
@@ -34,6 +36,11 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	bash scripts/bench.sh build/bench
+
+# Builds the libFuzzer targets with clang (preset fuzz) and runs each for
+# FUZZ_SECONDS; fails on any crash, leak or sanitizer report.
+fuzz: deps
+	@bash scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS) $(JOBS)
 
 clean:
 	rm -rf build

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that
 # are missing. Needs root (or sudo) only when something has to be installed.
+# Extra package names on the command line are installed as well (the fuzz
+# build asks for clang and its sanitizer runtimes this way).
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libbenchmark-dev libedit-dev)
+          libbenchmark-dev libedit-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -393,7 +393,8 @@ void TPicture::Assign(TPersistent* Source) {
 }
 
 void TPicture::AssignTo(TPersistent* Dest) {
-  if (FGraphic && dynamic_cast<TGraphic*>(Dest) != nullptr && typeid(*Dest) == typeid(*FGraphic)) {
+  const TGraphic* Mine = FGraphic.get();
+  if (Mine && dynamic_cast<TGraphic*>(Dest) != nullptr && typeid(*Dest) == typeid(*Mine)) {
     Dest->Assign(FGraphic.get());
     return;
   }
