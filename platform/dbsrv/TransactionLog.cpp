@@ -60,8 +60,17 @@ TransactionLog::TransactionLog(std::string path) : path_(std::move(path)) {
   size_t pos = kHeaderSize;
   while (pos + 12 <= data.size()) {
     uint64_t len = GetLE(p + pos, 4);
+    if (pos + 12 + len > data.size()) break;
     nextRecord_ = GetLE(p + pos + 4, 8) + 1;
     pos += 12 + len;
+  }
+  // A writer killed inside an append leaves part of a record at the end.
+  // Records appended after it would be out of reach of a replay, so the
+  // torn rest goes.
+  if (pos < data.size()) {
+    std::error_code cut;
+    fs::resize_file(path_, pos, cut);
+    if (cut) IoFailure("cannot truncate the torn end of " + path_);
   }
 }
 

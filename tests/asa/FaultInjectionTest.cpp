@@ -207,4 +207,57 @@ TEST_F(FaultInjectionTest, ConnectWithFailingReadsRaisesAndLeavesTheSessionClose
   ExpectIntact(Db, kCommitted);
 }
 
+TEST_F(FaultInjectionTest, StatementsRaiseTheServerErrorOfEveryFault) {
+  struct Case {
+    const char* Name;
+    void (*Arm)(vdbtest::FaultVfs&);
+    bool Query;  // opens a cursor instead of executing
+    const char* SQL;
+    int32_t Code;
+    const char* Message;
+  };
+  const Case Cases[] = {
+      {"disk full", [](vdbtest::FaultVfs& V) { V.FailWritesAfter(2000); }, false,
+       "insert into t select n + 1000, hex(randomblob(500)) from t", kDiskFull, "Disk full -- transaction rolled back"},
+      {"failing sync", [](vdbtest::FaultVfs& V) { V.FailSyncs(true); }, false,
+       "update t set pad = 'changed' where n <= 10", kIoError, "I/O error -- transaction rolled back"},
+      {"failing read", [](vdbtest::FaultVfs& V) { V.FailReads(true); }, true,
+       "select count(*) from t where pad like '%zz%'", kIoError, "I/O error -- transaction rolled back"},
+  };
+  int Number = 0;
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string File = NewDatabase("statement" + std::to_string(Number++) + ".db");
+    Filled(File)->Close();
+    StopEngines();
+    // A fresh connection, so that the table's pages come from the file.
+    auto S = NewSession("dblib7.dll", vdb::stServer, File);
+    S->Open();
+    {
+      vdb::TAsaSQL Q(nullptr);
+      Q.SetSession(S.get());
+      Q.SetWantExceptions(true);
+      Faults->Vfs.Target(File);
+      C.Arm(Faults->Vfs);
+      try {
+        if (C.Query)
+          Q.OpenRead(C.SQL, {});
+        else
+          Q.Execute(C.SQL, {});
+        ADD_FAILURE() << "no error";
+      } catch (const vdb::EAsaException& E) {
+        EXPECT_EQ(C.Code, E.ErrorCode());
+        EXPECT_EQ(E.Message(), S->LastError());
+        ExpectServerError(*S, C.Code, C.Message, C.Code == kDiskFull ? "53100" : "08W31");
+      }
+      Faults->Vfs.Clear();
+      Q.Close();
+      EXPECT_TRUE(Q.Execute("insert into t values (?, ?)", {vcl::Variant(8000), vcl::Variant("after")}));
+    }
+    S->Close();
+    ExpectIntact(File, kCommitted + 1);
+    EXPECT_EQ("0", Scalar(File, "select count(*) from t where pad = 'changed'"));
+  }
+}
+
 }  // namespace

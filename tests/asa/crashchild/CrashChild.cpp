@@ -1,6 +1,6 @@
 // The writer the crash-consistency test kills: commits numbered rows through
-// a session in batches of one to four, forever, and after each commit reports
-// the highest committed number on its report pipe.
+// a statement in batches of one to four, forever, and after each commit
+// reports the highest committed number on its report pipe.
 //
 //   asa_crash_child <library> <database> <first number> <report fd>
 //
@@ -15,17 +15,8 @@
 #include <string>
 
 #include "asa/VdbAsa.h"
-#include "rtl/Windows.h"
-#include "vdb_esql.h"
 
 namespace {
-
-// Runs one statement on the session's connection; raises as the session
-// does on any error.
-void Execute(vdb::TAsaSession& S, dbpp_execute_imm_fn ExecuteImm, const std::string& SQL) {
-  ExecuteImm(S.Sqlca(), SQL.c_str(), 2);
-  S.Check(true);
-}
 
 void Report(int Fd, int64_t Last) {
   const char* P = reinterpret_cast<const char*>(&Last);
@@ -57,14 +48,15 @@ int main(int argc, char** argv) {
     S.SetLoginPassword("SQL");
     S.SetWantExceptions(true);
     S.Open();
-    auto ExecuteImm = reinterpret_cast<dbpp_execute_imm_fn>(vcl::GetProcAddress(S.LibraryHandle(), "dbpp_execute_imm"));
-    if (ExecuteImm == nullptr) throw std::runtime_error("no dbpp_execute_imm");
+    vdb::TAsaSQL Insert(nullptr);
+    Insert.SetSession(&S);
+    Insert.SetWantExceptions(true);
     for (int64_t N = First;;) {
       const int64_t Size = 1 + N % 4;
+      S.StartTransaction();
       for (int64_t I = 0; I < Size; ++I)
-        Execute(S, ExecuteImm,
-                "insert into t values (" + std::to_string(N + I) + ", " + std::to_string(N) + ", " +
-                    std::to_string(Size) + ")");
+        Insert.Execute("insert into t values (?, ?, ?)",
+                       {vcl::Variant(N + I), vcl::Variant(N), vcl::Variant(Size)});
       S.Commit();
       N += Size;
       Report(Fd, N - 1);
