@@ -101,6 +101,7 @@ class TRun {
     size_t P = 0;
     std::vector<TItem> Top = ParseList(P, stTop, 0);
     MarkTokens();
+    NameSelectedVariables();
     Walk(Top);
     TDialectExpr R;
     R.Sql = Assemble(R.Slots);
@@ -322,6 +323,28 @@ class TRun {
         continue;
       }
       if (FVars && IsVariableAt(P, SeenSet)) FRole[P] = 2;
+    }
+  }
+
+  // A variable that is a whole item of a select list names its column, as a
+  // column would: `select v` describes a column "v", not SQLite's "?1".
+  void NameSelectedVariables() {
+    static constexpr std::array ListEnds{"from", "into", "where", "group", "having", "order",
+                                         "union", "except", "intersect", "limit"};
+    std::vector<bool> InSelectList(1, false);  // per parenthesis depth
+    for (size_t P = 0; P < Size(); P++) {
+      const TToken& T = Tok(P);
+      if (T.IsOp("(")) InSelectList.push_back(false);
+      if (T.IsOp(")") && InSelectList.size() > 1) InSelectList.pop_back();
+      if (T.Is("select")) InSelectList.back() = true;
+      if (T.Kind == tkWord && InList(ListEnds, T.Text)) InSelectList.back() = false;
+      if (FRole[P] != 2 || !InSelectList.back() || P == 0) continue;
+      const TToken& Prev = Tok(P - 1);
+      if (!Prev.Is("select") && !Prev.Is("distinct") && !Prev.Is("all") && !Prev.IsOp(",")) continue;
+      const TToken& Next = Tok(P + 1);
+      bool ItemEnds = P + 1 >= Size() || Next.IsOp(",") || Next.IsOp(")") || Next.IsOp(";") ||
+                      (Next.Kind == tkWord && InList(ListEnds, Next.Text));
+      if (ItemEnds) FAfter[P] += " AS \"" + std::string(T.Text) + "\"";
     }
   }
 

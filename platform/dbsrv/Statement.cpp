@@ -264,7 +264,7 @@ PreparedStatement::PreparedStatement(sqlite3* db, std::string_view text, ServerV
   if (rc != SQLITE_OK) ThrowSqlite(db, rc);
   if (!exec_) throw ServerError(errSyntax, text.substr(0, 40));
   if (p.Verb == "CREATE" || p.Verb == "DROP") schemaObject_ = SchemaObjectOf(sql, schemaChange_);
-  Describe(db, p.Verb);
+  Describe(db, p.Verb, variables);
 }
 
 PreparedStatement::~PreparedStatement() {
@@ -289,7 +289,7 @@ void PreparedStatement::KeepSpare(SpareKind kind, sqlite3_stmt* st) const {
   spares_[kind] = st;
 }
 
-void PreparedStatement::Describe(sqlite3* db, const std::string& verb) {
+void PreparedStatement::Describe(sqlite3* db, const std::string& verb, ServerVariables& variables) {
   int n = sqlite3_column_count(exec_);
   if (n == 0) return;
   TLexResult lex = LexSql(sql_.Sql);
@@ -302,6 +302,16 @@ void PreparedStatement::Describe(sqlite3* db, const std::string& verb) {
       if (TableColumnType(db, f.table, name, type)) return true;
     }
     return false;
+  };
+  // A selected variable has the type it was created with.
+  ParameterTypeLookup parameters = [&](long number, SqlType& type) {
+    if (number < 1 || static_cast<size_t>(number) > sql_.Slots.size()) return false;
+    const TParamSlot& slot = sql_.Slots[static_cast<size_t>(number - 1)];
+    if (slot.Kind != slVariable) return false;
+    const ServerVariable* var = variables.Find(slot.Variable);
+    if (!var) return false;
+    type = var->type;
+    return true;
   };
   bool itemsAlign = shape.select && !shape.star && shape.items.size() == static_cast<size_t>(n);
 
@@ -324,7 +334,7 @@ void PreparedStatement::Describe(sqlite3* db, const std::string& verb) {
         c.type.nullable = t.nullable;
     } else if (itemsAlign) {
       auto [b, e] = shape.items[static_cast<size_t>(i)];
-      c.type = ExpressionType(lex.Tokens, b, e, lookup);
+      c.type = ExpressionType(lex.Tokens, b, e, lookup, parameters);
     } else {
       c.type.code = stVarchar;
       c.type.length = kExpressionTextLength;

@@ -144,7 +144,7 @@ class PreparedStatement {
   void KeepSpare(SpareKind kind, sqlite3_stmt* st) const;
 
  private:
-  void Describe(sqlite3* db, const std::string& verb);
+  void Describe(sqlite3* db, const std::string& verb, ServerVariables& variables);
 
   StatementKind kind_ = skSql;
   std::string text_;

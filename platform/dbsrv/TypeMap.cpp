@@ -3,6 +3,7 @@
 #include "dbsrv/DialectLexer.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <string>
 
 namespace vdbsrv {
@@ -193,7 +194,8 @@ bool IsInteger(const SqlType& t) {
 
 class Typer {
  public:
-  Typer(const std::vector<TToken>& t, const ColumnTypeLookup& c) : t_(t), columns_(c) {}
+  Typer(const std::vector<TToken>& t, const ColumnTypeLookup& c, const ParameterTypeLookup& p)
+      : t_(t), columns_(c), parameters_(p) {}
 
   SqlType Type(size_t b, size_t e) {
     while (e > b + 1 && t_[b].IsOp("(") && Matching(b) == e - 1) {
@@ -281,6 +283,10 @@ class Typer {
       if (k.Is("current_date")) return Make(stDate, 10);
       if (k.Is("current_time")) return Make(stTime, 8);
       if (k.Is("current_timestamp")) return Make(stTimestamp, 26);
+      SqlType t;
+      if (k.Kind == tkHostMarker && parameters_ && !k.Value.empty() &&
+          parameters_(std::strtol(k.Value.c_str(), nullptr, 10), t))
+        return t;
     }
     if (k.Kind == tkWord || k.Kind == tkQuotedName) {
       // qualifier.name
@@ -369,13 +375,14 @@ class Typer {
 
   const std::vector<TToken>& t_;
   const ColumnTypeLookup& columns_;
+  const ParameterTypeLookup& parameters_;
 };
 
 }  // namespace
 
 SqlType ExpressionType(const std::vector<TToken>& Tokens, size_t B, size_t E,
-                       const ColumnTypeLookup& Columns) {
-  Typer typer(Tokens, Columns);
+                       const ColumnTypeLookup& Columns, const ParameterTypeLookup& Parameters) {
+  Typer typer(Tokens, Columns, Parameters);
   SqlType t = typer.Type(B, E);
   t.nullable = true;
   return t;

@@ -58,9 +58,14 @@ SqlType MapDeclaredType(std::string_view declared);
 using ColumnTypeLookup =
     std::function<bool(std::string_view Qualifier, std::string_view Name, SqlType& Type)>;
 
+// Answers the type of the value bound to parameter ?Number (a server
+// variable's declared type), or false when it is not known before execution.
+using ParameterTypeLookup = std::function<bool(long Number, SqlType& Type)>;
+
 // The type of the expression tokens [B, E) of a select list, decided from its
-// form: literals, column references, functions, operators, CASE and CAST.
+// form: literals, parameters, column references, functions, operators, CASE
+// and CAST.
 SqlType ExpressionType(const std::vector<TToken>& Tokens, size_t B, size_t E,
-                       const ColumnTypeLookup& Columns);
+                       const ColumnTypeLookup& Columns, const ParameterTypeLookup& Parameters = {});
 
 }  // namespace vdbsrv

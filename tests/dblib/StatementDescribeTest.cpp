@@ -113,6 +113,19 @@ TEST_F(DescribeTest, ExpressionsGetATypeFromWhatTheyAre) {
   }
 }
 
+TEST_F(DescribeTest, ASelectedVariableHasItsNameAndDeclaredType) {
+  Exec("create variable total integer");
+  Exec("create variable label varchar(12)");
+  std::vector<Column> cols = Columns(Prepare("select total, label, total + 1 as next from sys.sysdomain"));
+  ASSERT_EQ(3u, cols.size());
+  EXPECT_EQ("total", cols[0].name);
+  EXPECT_EQ(DT_INT, cols[0].type & ~1);
+  EXPECT_EQ("label", cols[1].name);
+  EXPECT_EQ(DT_VARCHAR, cols[1].type & ~1);
+  EXPECT_EQ(12, cols[1].length);
+  EXPECT_EQ("next", cols[2].name);
+}
+
 TEST_F(DescribeTest, TooSmallDescriptorReportsTheCountNeeded) {
   Exec("create table t(a int, b int, c int, d int, e int)");
   int16_t s = Prepare("select * from t");

@@ -135,7 +135,8 @@ TEST(DialectTranslator, NumbersHostVariablesAndVariablesAsParameters) {
       "select ?, :a, v, :A, t.v, v(1), ?, w from t where x = v and :b = 1 order by w", Hooks);
   ASSERT_TRUE(R.Ok) << R.Error.Message;
   const TDialectStatement& S = R.Statement;
-  EXPECT_EQ(S.Sql.Sql, "select ?1, ?2, ?3, ?2, t.v, v(1), ?4, ?5 from t where x = ?3 and ?6 = 1 order by ?5");
+  EXPECT_EQ(S.Sql.Sql,
+            "select ?1, ?2, ?3 AS \"v\", ?2, t.v, v(1), ?4, ?5 AS \"w\" from t where x = ?3 and ?6 = 1 order by ?5");
   ASSERT_EQ(S.HostVars.size(), 4u);
   EXPECT_EQ(S.HostVars[0].Name, "");
   EXPECT_EQ(S.HostVars[1].Name, "a");
@@ -155,6 +156,22 @@ TEST(DialectTranslator, NumbersHostVariablesAndVariablesAsParameters) {
     EXPECT_EQ(S.Sql.Slots[I].Host, Expected[I].Host) << I;
     EXPECT_EQ(S.Sql.Slots[I].Variable, Expected[I].Variable) << I;
   }
+}
+
+TEST(DialectTranslator, AVariableSelectedAloneNamesItsColumn) {
+  TDialectHooks Hooks;
+  Hooks.IsVariable = [](std::string_view N) { return SameName(N, "v"); };
+  struct Case {
+    const char* Text;
+    const char* Sql;
+  } Cases[] = {
+      {"select v", "select ?1 AS \"v\""},
+      {"select distinct V from t", "select distinct ?1 AS \"V\" from t"},
+      {"select v x, v as y, v + 1, f(v, 1) from t", "select ?1 x, ?1 as y, ?1 + 1, f(?1, 1) from t"},
+      {"select a from t where b in (select v) and c = v", "select a from t where b in (select ?1 AS \"v\") and c = ?1"},
+      {"select a, v from t union select b, v from u", "select a, ?1 AS \"v\" from t union select b, ?1 AS \"v\" from u"},
+  };
+  for (const Case& C : Cases) EXPECT_EQ(Translated(C.Text, Hooks), C.Sql) << C.Text;
 }
 
 TEST(DialectTranslator, NumberedMarkersKeepTheirIdentity) {

@@ -147,7 +147,7 @@ TEST_F(VdbsqlTest, ExplainAndModifyThroughTheCursor) {
                      "select id, name, price from items order by id"});
   VDBSQL_SKIP_IF_UNSUPPORTED(Modify);
   ASSERT_EQ(Modify.Status, 0) << Modify.Err;
-  EXPECT_EQ(Modify.Out, "1 row modified through the cursor\nid,name,price\r\n1,fine pen,2.25\r\n2,ink,4\r\n");
+  EXPECT_EQ(Modify.Out, "1 row modified through the cursor\nid,name,price\r\n1,fine pen,2.25\r\n2,ink,4.00\r\n");
 
   TRun BadColumn = Run({Db, "-c", "\\modify colour=red select id from items"});
   EXPECT_EQ(BadColumn.Status, 1);
