@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,19 +113,22 @@ bool TableExists(sqlite3* db, const char* name) {
 
 // The views over pragma functions end in LIMIT -1 so that SQLite never
 // flattens them into a bigger join: flattened, an ORDER BY over a join of
-// several of them answered no rows at all.
+// several of them answered no rows at all. The views are stored in the file
+// (CREATE VIEW goes to main) or made per handle (TEMP inserted); systable
+// leaves them out either way, so both answer the same rows.
 constexpr const char* kViews = R"(
-CREATE TEMP VIEW sys_sysuserperms AS
+CREATE VIEW sys_sysuserperms AS
   SELECT user_id, user_name FROM main.vdbsys_user;
-CREATE TEMP VIEW sys_sysdomain AS
+CREATE VIEW sys_sysdomain AS
   SELECT column1 AS domain_id, column2 AS domain_name FROM (VALUES %DOMAINS%);
-CREATE TEMP VIEW sys_systable AS
+CREATE VIEW sys_systable AS
   SELECT s.rowid AS table_id, s.name AS table_name,
          CASE s.type WHEN 'view' THEN 'VIEW' ELSE 'BASE' END AS table_type,
          CASE WHEN s.name LIKE 'vdbsys\_%' ESCAPE '\' THEN 0 ELSE coalesce(o.creator, 1) END AS creator
     FROM main.sqlite_schema s LEFT JOIN main.vdbsys_object o ON o.name = s.name
-   WHERE s.type IN ('table', 'view') AND s.name NOT LIKE 'sqlite\_%' ESCAPE '\';
-CREATE TEMP VIEW sys_syscolumn AS
+   WHERE s.type IN ('table', 'view') AND s.name NOT LIKE 'sqlite\_%' ESCAPE '\'
+     AND NOT (s.type = 'view' AND s.name IN (%VIEWNAMES%));
+CREATE VIEW sys_syscolumn AS
   SELECT t.table_id, c.cid + 1 AS column_id, c.name AS column_name,
          vdb_domain_id(c.type) AS domain_id, vdb_domain_width(c.type) AS width,
          vdb_domain_scale(c.type) AS scale,
@@ -132,7 +136,7 @@ CREATE TEMP VIEW sys_syscolumn AS
          CASE WHEN c.pk > 0 THEN 'Y' ELSE 'N' END AS pkey,
          c.dflt_value AS "default"
     FROM sys_systable t, pragma_table_info(t.table_name, 'main') c LIMIT -1;
-CREATE TEMP VIEW sys_sysindex AS
+CREATE VIEW sys_sysindex AS
   SELECT t.table_id, s.rowid AS index_id, il.name AS index_name,
          CASE WHEN il.origin = 'u' THEN 'U' WHEN il."unique" THEN 'Y' ELSE 'N' END AS "unique",
          coalesce(o.creator, t.creator) AS creator
@@ -140,18 +144,91 @@ CREATE TEMP VIEW sys_sysindex AS
          JOIN main.sqlite_schema s ON s.type = 'index' AND s.name = il.name
          LEFT JOIN main.vdbsys_object o ON o.name = il.name
    WHERE t.table_type = 'BASE' AND il.origin <> 'pk' LIMIT -1;
-CREATE TEMP VIEW sys_sysixcol AS
+CREATE VIEW sys_sysixcol AS
   SELECT i.table_id, i.index_id, x.cid + 1 AS column_id, x.seqno AS sequence,
          CASE WHEN x."desc" THEN 'D' ELSE 'A' END AS "order"
     FROM sys_sysindex i, pragma_index_xinfo(i.index_name, 'main') x
    WHERE x."key" = 1 AND x.cid >= 0 LIMIT -1;
-CREATE TEMP VIEW sys_sysprocedure AS
+CREATE VIEW sys_sysprocedure AS
   SELECT proc_id, proc_name, creator, proc_defn FROM main.vdbsys_procedure;
-CREATE TEMP VIEW sys_sysprocparm AS
+CREATE VIEW sys_sysprocparm AS
   SELECT proc_id, parm_id, parm_name, parm_type, parm_mode_in, parm_mode_out, domain_id, width, scale,
          "default"
     FROM main.vdbsys_procparm;
 )";
+
+constexpr const char* kViewNames[] = {"sys_sysuserperms", "sys_sysdomain",    "sys_systable",
+                                     "sys_syscolumn",    "sys_sysindex",     "sys_sysixcol",
+                                     "sys_sysprocedure", "sys_sysprocparm"};
+constexpr int kViewCount = sizeof kViewNames / sizeof kViewNames[0];
+
+std::string ViewNameList() {
+  std::string list;
+  for (const char* name : kViewNames) list += std::string(list.empty() ? "" : ", ") + "'" + name + "'";
+  return list;
+}
+
+// The views as stored in the file.
+const std::string& StoredViewsSql() {
+  static const std::string sql = [] {
+    std::string s = kViews;
+    s.replace(s.find("%DOMAINS%"), 9, kDomainRows);
+    s.replace(s.find("%VIEWNAMES%"), 11, ViewNameList());
+    return s;
+  }();
+  return sql;
+}
+
+// The same views in the handle's TEMP schema, which SQLite searches before main.
+const std::string& TempViewsSql() {
+  static const std::string sql = [] {
+    std::string s = StoredViewsSql();
+    for (size_t at = s.find("CREATE VIEW "); at != std::string::npos; at = s.find("CREATE VIEW ", at))
+      s.replace(at, 12, "CREATE TEMP VIEW ");
+    return s;
+  }();
+  return sql;
+}
+
+// Identifies the definitions this build stores; a file holding other ones
+// (made by an older build) gets them replaced when the database starts.
+const std::string& ViewsVersion() {
+  static const std::string version = [] {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : StoredViewsSql()) h = (h ^ c) * 1099511628211ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return std::string(text);
+  }();
+  return version;
+}
+
+constexpr const char* kViewsVersionKey = "catalog_views";
+
+// True when the file holds every catalog view in this build's definitions.
+bool StoredViewsCurrent(sqlite3* db) {
+  const std::string sql = "SELECT (SELECT value FROM main.vdbsys_info WHERE name = '" + std::string(kViewsVersionKey) +
+                          "') = ?1 AND (SELECT count(*) FROM main.sqlite_schema WHERE type = 'view' AND name IN (" +
+                          ViewNameList() + ")) = " + std::to_string(kViewCount);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(raw);
+    return false;
+  }
+  StmtPtr st(raw);
+  sqlite3_bind_text(raw, 1, ViewsVersion().c_str(), -1, SQLITE_STATIC);
+  return sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_int(raw, 0) == 1;
+}
+
+bool RegisterDomainFunctions(sqlite3* db) {
+  static const char* kNames[] = {"vdb_domain_id", "vdb_domain_width", "vdb_domain_scale"};
+  for (intptr_t i = 0; i < 3; ++i)
+    if (sqlite3_create_function_v2(db, kNames[i], 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                   reinterpret_cast<void*>(i), DomainFunction, nullptr, nullptr,
+                                   nullptr) != SQLITE_OK)
+      return false;
+  return true;
+}
 
 }  // namespace
 
@@ -208,17 +285,23 @@ void EnsureCatalogTables(sqlite3* Db) {
   }
 }
 
+bool StoreCatalogViews(sqlite3* Db) {
+  if (StoredViewsCurrent(Db)) return true;
+  std::string sql = "SAVEPOINT vdbsys_stored_views;";
+  for (const char* name : kViewNames) sql += std::string("DROP VIEW IF EXISTS main.") + name + ";";
+  sql += StoredViewsSql();
+  sql += "INSERT OR REPLACE INTO main.vdbsys_info(name, value) VALUES('" + std::string(kViewsVersionKey) + "', '" +
+         ViewsVersion() + "');RELEASE vdbsys_stored_views;";
+  if (sqlite3_exec(Db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  sqlite3_exec(Db, "ROLLBACK TO vdbsys_stored_views; RELEASE vdbsys_stored_views", nullptr, nullptr, nullptr);
+  return false;
+}
+
 bool InstallCatalogViews(sqlite3* Db) {
-  static const char* kNames[] = {"vdb_domain_id", "vdb_domain_width", "vdb_domain_scale"};
-  for (intptr_t i = 0; i < 3; ++i)
-    if (sqlite3_create_function_v2(Db, kNames[i], 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                   reinterpret_cast<void*>(i), DomainFunction, nullptr, nullptr,
-                                   nullptr) != SQLITE_OK)
-      return false;
-  std::string sql = kViews;
-  sql.replace(sql.find("%DOMAINS%"), 9, kDomainRows);
-  if (sqlite3_exec(Db, ("SAVEPOINT vdbsys_views;" + sql + "RELEASE vdbsys_views;").c_str(), nullptr, nullptr,
-                   nullptr) == SQLITE_OK)
+  if (!RegisterDomainFunctions(Db)) return false;
+  if (StoredViewsCurrent(Db)) return true;
+  if (sqlite3_exec(Db, ("SAVEPOINT vdbsys_views;" + TempViewsSql() + "RELEASE vdbsys_views;").c_str(), nullptr,
+                   nullptr, nullptr) == SQLITE_OK)
     return true;
   sqlite3_exec(Db, "ROLLBACK TO vdbsys_views; RELEASE vdbsys_views", nullptr, nullptr, nullptr);
   return false;

@@ -1,7 +1,9 @@
-// The system catalog as the server's clients read it. Views in each handle's
-// TEMP schema derive tables, columns and indexes from SQLite's own schema, so
-// they never lag behind it; what SQLite does not keep lives in tables of the
-// database file:
+// The system catalog as the server's clients read it. Views derive tables,
+// columns and indexes from SQLite's own schema, so they never lag behind it.
+// They are stored in the database file when it starts (a connection then only
+// reads them with the rest of the schema); a handle on a file that cannot hold
+// them, or holds other definitions, makes them in its TEMP schema instead.
+// What SQLite does not keep lives in tables of the database file:
 //
 //   vdbsys_object (name TEXT PRIMARY KEY NOCASE, creator INTEGER)
 //       the user who created a table, view or index; absent means DBA.
@@ -39,8 +41,15 @@ TDomainInfo DomainOf(std::string_view TypeText);
 /// Throws ServerError when they cannot be written.
 void EnsureCatalogTables(sqlite3* Db);
 
-/// Registers the catalog's SQL functions and creates the catalog views on this
-/// handle. Answers false when the handle cannot hold them (then nothing is left half made).
+/// Stores this build's catalog views in the database file, replacing other
+/// definitions (vdbsys_info "catalog_views" names the stored ones). Answers
+/// false when the file cannot take them (read-only, locked, not a database of
+/// this server); then nothing is changed.
+bool StoreCatalogViews(sqlite3* Db);
+
+/// Registers the catalog's SQL functions on this handle and, unless the file
+/// holds the current catalog views, creates them in its TEMP schema. Answers
+/// false when the handle cannot hold them (then nothing is left half made).
 bool InstallCatalogViews(sqlite3* Db);
 
 /// Records who created the table, view or index Name.

@@ -37,6 +37,9 @@ Database::Database(std::string file, std::string name, std::string engineName,
         try {
           CheckCatalog(db);
           EnsureCatalogTables(db);
+          // Connections then find the catalog views in the schema instead of
+          // creating their own; a file that cannot take them still works.
+          StoreCatalogViews(db);
           sqlite3_stmt* st = nullptr;
           if (sqlite3_prepare_v2(db, "PRAGMA page_size", -1, &st, nullptr) == SQLITE_OK &&
               sqlite3_step(st) == SQLITE_ROW)

@@ -21,6 +21,7 @@ class TCatalogFixture {
 
   sqlite3* Handle() const { return FDb; }
   const std::string& File() const { return FFile; }
+  vdbsrv::Database& Started() const { return *FDatabase; }
   /// Runs a script of the dialect; procedure definitions are stored as DBA's.
   void Exec(const std::string& Script);
   /// Rows of a dialect query as "a|b|c" (NULL as "NULL"); host variables by name

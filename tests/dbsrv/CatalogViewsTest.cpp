@@ -173,6 +173,74 @@ TEST(CatalogViews, FollowSchemaChangesAtOnceOnEveryHandle) {
   EXPECT_EQ(Db.Rows("select count(*) from sys.sysindex where index_name='ux'"), (Rows{"0"}));
 }
 
+namespace {
+
+int64_t CountOf(sqlite3* Db, const std::string& Sql) {
+  sqlite3_stmt* St = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(Db, Sql.c_str(), -1, &St, nullptr), SQLITE_OK) << Sql << ": " << sqlite3_errmsg(Db);
+  int64_t N = -1;
+  if (St && sqlite3_step(St) == SQLITE_ROW) N = sqlite3_column_int64(St, 0);
+  sqlite3_finalize(St);
+  return N;
+}
+
+// The catalog views a handle makes for itself; none when the file holds them.
+int64_t TempViews(sqlite3* Db) { return CountOf(Db, "select count(*) from sqlite_temp_schema where type='view'"); }
+
+const char* const kColumnsOfT =
+    "select column_name from sys.systable st, sys.syscolumn sc where st.table_id=sc.table_id and "
+    "table_name='t' order by column_id";
+
+}  // namespace
+
+// A started database keeps the catalog views in its file, so a connection
+// only reads them with the schema; the catalog lists them nowhere.
+TEST(CatalogViews, StoredInTheFileWhenTheDatabaseStarts) {
+  TCatalogFixture Db;
+  Db.Exec("create table t (a integer, b varchar(3));");
+  EXPECT_EQ(TempViews(Db.Handle()), 0);
+  EXPECT_EQ(CountOf(Db.Handle(), "select count(*) from main.sqlite_schema where type='view' and name like 'sys_sys%'"),
+            8);
+  EXPECT_EQ(Db.Rows(kColumnsOfT), (Rows{"a", "b"}));
+  EXPECT_EQ(Db.Rows("select count(*) from sys.systable where table_name like 'sys%'"), (Rows{"0"}));
+  // Starting it again finds them current and commits nothing.
+  const int64_t Version = CountOf(Db.Handle(), "pragma data_version");
+  { Database Again(Db.File(), "cat2", "eng", "7.0", false); }
+  EXPECT_EQ(CountOf(Db.Handle(), "pragma data_version"), Version);
+}
+
+// A file holding other definitions (an older build's, or a view replaced by
+// hand) still answers every catalog query: its handles make their own views
+// until the next start replaces the stored ones.
+TEST(CatalogViews, StaleStoredViewsAreShadowedThenReplaced) {
+  TCatalogFixture Db;
+  Db.Exec("create table t (a integer, b varchar(3));");
+  ASSERT_EQ(sqlite3_exec(Db.Handle(),
+                         "drop view sys_syscolumn; create view sys_syscolumn as select 1 as table_id, 'stale' as "
+                         "column_name, 1 as column_id; update vdbsys_info set value='older' where name='catalog_views'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  const char* const Columns =
+      "select group_concat(column_name, ',') from (select column_name from sys_systable st, sys_syscolumn sc "
+      "where st.table_id=sc.table_id and table_name='t' order by column_id)";
+  for (bool ReadOnly : {false, true}) {
+    sqlite3* H = Db.Started().OpenHandle(ReadOnly);
+    EXPECT_EQ(TempViews(H), 8) << ReadOnly;
+    sqlite3_stmt* St = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(H, Columns, -1, &St, nullptr), SQLITE_OK) << sqlite3_errmsg(H);
+    ASSERT_EQ(sqlite3_step(St), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(St, 0)), "a,b") << ReadOnly;
+    sqlite3_finalize(St);
+    sqlite3_close_v2(H);
+  }
+  { Database Restarted(Db.File(), "cat2", "eng", "7.0", false); }
+  sqlite3* H = Db.Started().OpenHandle(false);
+  EXPECT_EQ(TempViews(H), 0);
+  EXPECT_EQ(CountOf(H, "select count(*) from sys_syscolumn where column_name='stale'"), 0);
+  sqlite3_close_v2(H);
+  EXPECT_EQ(Db.Rows(kColumnsOfT), (Rows{"a", "b"}));
+}
+
 TEST(CatalogViews, UsersAndCreators) {
   TCatalogFixture Db;
   Db.Exec("create table mine (a integer); create table theirs (a integer);");
