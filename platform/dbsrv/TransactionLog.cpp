@@ -51,23 +51,37 @@ TransactionLog::TransactionLog(std::string path) : path_(std::move(path)) {
     WriteHeader(0);
     return;
   }
-  // Continue the numbering of an existing log.
-  std::string data = ReadAll(path_);
-  if (data.size() < kHeaderSize || std::memcmp(data.data(), kMagic, 8) != 0)
+  // Continue the numbering of an existing log. Only the record headers are
+  // read, so that starting a database costs neither time nor memory in
+  // proportion to its log.
+  std::ifstream in(path_, std::ios::binary);
+  if (!in) IoFailure("cannot read " + path_);
+  const uint64_t size = fs::file_size(path_, ec);
+  if (ec) IoFailure("cannot read " + path_);
+  unsigned char header[kHeaderSize];
+  if (size < kHeaderSize || !in.read(reinterpret_cast<char*>(header), kHeaderSize) ||
+      std::memcmp(header, kMagic, 8) != 0)
     throw ServerError(errUnableToStartDatabase, "damaged transaction log " + path_);
-  auto* p = reinterpret_cast<const unsigned char*>(data.data());
-  nextRecord_ = GetLE(p + 8, 8);
-  size_t pos = kHeaderSize;
-  while (pos + 12 <= data.size()) {
-    uint64_t len = GetLE(p + pos, 4);
-    if (pos + 12 + len > data.size()) break;
-    nextRecord_ = GetLE(p + pos + 4, 8) + 1;
+  nextRecord_ = GetLE(header + 8, 8);
+  uint64_t pos = kHeaderSize;
+  unsigned char head[12];
+  while (pos + 12 <= size) {
+    if (!in.read(reinterpret_cast<char*>(head), 12)) IoFailure("cannot read " + path_);
+    uint64_t len = GetLE(head, 4);
+    if (pos + 12 + len > size) break;
+    nextRecord_ = GetLE(head + 4, 8) + 1;
     pos += 12 + len;
+    // Small records are passed over in the stream's buffer, long ones sought past.
+    if (len < 65536)
+      in.ignore(static_cast<std::streamsize>(len));
+    else
+      in.seekg(static_cast<std::streamoff>(pos));
   }
+  in.close();
   // A writer killed inside an append leaves part of a record at the end.
   // Records appended after it would be out of reach of a replay, so the
   // torn rest goes.
-  if (pos < data.size()) {
+  if (pos < size) {
     std::error_code cut;
     fs::resize_file(path_, pos, cut);
     if (cut) IoFailure("cannot truncate the torn end of " + path_);

@@ -93,4 +93,32 @@ TEST_F(TransactionLogTest, TornEndIsCutOnOpenAndLaterRecordsReplay) {
   }
 }
 
+// Reopening reads only the record headers: the numbering continues after
+// records of every length, and nothing whole is cut.
+TEST_F(TransactionLogTest, ReopenContinuesTheNumberingAfterLongRecords) {
+  const std::string Long = "insert into t values (length('" + std::string(200000, 'x') + "'))";
+  uint64_t Whole = 0;
+  {
+    vdbsrv::TransactionLog Log(Path);
+    Log.Append({"insert into t values (1)"});
+    Log.Append({Long, "insert into t values (2)"});
+    Log.Append({"insert into t values (3)"});
+    Whole = Log.Size();
+  }
+  {
+    vdbsrv::TransactionLog Log(Path);
+    EXPECT_EQ(Whole, Log.Size());
+    Log.Append({"insert into t values (4)"});
+  }
+  // The appended record is the fourth: number 3 in its header.
+  std::ifstream In(Path, std::ios::binary);
+  In.seekg(static_cast<std::streamoff>(Whole + 4));
+  unsigned char Number[8] = {};
+  In.read(reinterpret_cast<char*>(Number), 8);
+  uint64_t N = 0;
+  for (int I = 7; I >= 0; --I) N = (N << 8) | Number[I];
+  EXPECT_EQ(3u, N);
+  EXPECT_EQ(std::make_pair(size_t{4}, 5), ReplayOntoFreshDatabase());
+}
+
 }  // namespace
