@@ -38,6 +38,9 @@ bool TVantorSQL::CheckVarType(const vcl::Variant& Value, vcl::TVarType VarType) 
 }
 
 TVantorFieldDef* TVantorSQL::GetField(const vcl::Variant& Index) const {
+  // A position as a plain integer, the way rows are read in a loop, without
+  // the general conversion below.
+  if (Index.Type() == vcl::varInteger) return FFieldDefs->Items(Index.AsInteger());
   if (CheckVarType(Index, vcl::varInteger)) {
     int64_t Position = -1;
     try {

@@ -221,8 +221,9 @@ bool ParseDateTime(std::string_view s, SQLDATETIME& t) {
     t.month = static_cast<uint8_t>(mo - 1);
     t.day = static_cast<uint8_t>(d);
     t.day_of_week = static_cast<uint8_t>(DayOfWeek(y, mo, d));
-    int doy = d - 1;
-    for (int m = 1; m < mo; ++m) doy += DaysInMonth(y, m);
+    // Days before the month in a common year; one more after February in a leap year.
+    static constexpr int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const int doy = kDaysBefore[mo - 1] + d - 1 + (mo > 2 && IsLeap(y) ? 1 : 0);
     t.day_of_year = static_cast<uint16_t>(doy);
   }
   t.hour = static_cast<uint8_t>(h);

@@ -119,6 +119,13 @@ TEST_F(ValuesTest, EveryHostTypeInAndOut) {
       {"long binary", DT_BINARY, 10, PutBytes(std::string("\0\1\2\xff", 4)), DT_BINARY, 10, "000102ff"},
       {"timestamp", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(2024, 1, 29, 13, 45, 10, 250000)), DT_TIMESTAMP_STRUCT,
        14, "2024-01-29 13:45:10.250000 dow 4 doy 59"},
+      // Day of the year after February: leap, centennial common, quadricentennial leap.
+      {"timestamp", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(2024, 2, 1, 0, 0, 0, 0)), DT_TIMESTAMP_STRUCT, 14,
+       "2024-02-01 00:00:00.000000 dow 5 doy 60"},
+      {"timestamp", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(2100, 11, 31, 0, 0, 0, 0)), DT_TIMESTAMP_STRUCT, 14,
+       "2100-11-31 00:00:00.000000 dow 5 doy 364"},
+      {"timestamp", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(2000, 11, 31, 0, 0, 0, 0)), DT_TIMESTAMP_STRUCT, 14,
+       "2000-11-31 00:00:00.000000 dow 0 doy 365"},
       {"timestamp", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(2024, 1, 29, 13, 45, 10, 250000)), DT_STRING, 40,
        "2024-02-29 13:45:10.250"},
       {"date", DT_TIMESTAMP_STRUCT, 14, Put(Stamp(1899, 11, 30, 0, 0, 0, 0)), DT_STRING, 40, "1899-12-30"},
