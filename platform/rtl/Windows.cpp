@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -256,7 +257,7 @@ void Sleep(uint32_t Milliseconds) {
 // ---------------------------------------------------------------------------
 // Named mutexes.
 //
-// A named mutex is a file /tmp/vcl-mutex-<name> with two one-byte lock
+// A named mutex is a file <dir>/vcl-mutex-<name> with two one-byte lock
 // ranges taken through open-file-description locks, which the kernel drops
 // when the holder dies:
 //   byte 0  ownership: an exclusive lock while some thread owns the mutex;
@@ -267,6 +268,9 @@ void Sleep(uint32_t Milliseconds) {
 //           not exist yet (on open) or is gone (on close, the file is removed).
 // Inside a process one TNamedMutex per name carries the per-thread,
 // recursive ownership; only the owning thread touches the file lock.
+// <dir> is /tmp, or the directory VCL_MUTEX_DIR names: names are shared by
+// every process that sees the same directory, as a login session's are, so a
+// test run gives its processes a directory of their own.
 
 namespace {
 
@@ -486,7 +490,8 @@ HANDLE CreateMutex(const std::string& Name, bool InitialOwner, bool* AlreadyExis
     return NewHandle(std::move(m));
   }
 
-  std::string path = "/tmp/vcl-mutex-" + name;
+  const char* dir = std::getenv("VCL_MUTEX_DIR");
+  std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/vcl-mutex-" + name;
   TMutexRegistry& reg = Registry();
   std::unique_lock<std::mutex> guard(reg.Lock);
   if (auto existing = reg.Named[path].lock()) {

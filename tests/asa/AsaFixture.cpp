@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <unistd.h>
@@ -23,6 +24,9 @@ void AsaTest::SetUp() {
                                             std::to_string(Counter++) + "-" + std::to_string(Rd()));
   fs::create_directories(P);
   Dir = P.string() + "/";
+  // Named mutexes of this test (and of the processes it starts) stay apart
+  // from those of tests running beside it.
+  ::setenv("VCL_MUTEX_DIR", P.c_str(), 1);
   Db = NewDatabase("test.db");
 }
 

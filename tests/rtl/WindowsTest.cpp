@@ -396,4 +396,28 @@ TEST(NamedMutexTest, BadNamesAndHandlesFailCleanly) {
   EXPECT_FALSE(vcl::CloseHandle(nullptr));
 }
 
+TEST(NamedMutexTest, NamesLiveInTheDirectoryTheEnvironmentGives) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / UniqueName("rtltest-mutexdir");
+  fs::create_directories(dir);
+  std::string name = UniqueName("rtltest-mutex");
+  ::setenv("VCL_MUTEX_DIR", dir.c_str(), 1);
+  vcl::HANDLE inDir = vcl::CreateMutex(name, true);
+  ::unsetenv("VCL_MUTEX_DIR");
+  ASSERT_NE(inDir, nullptr);
+  EXPECT_TRUE(fs::exists(dir / ("vcl-mutex-" + name)));
+  // The same name under the default directory is another mutex: a second
+  // process can own it while the first is owned here.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    vcl::HANDLE h = vcl::CreateMutex(name, false);
+    _exit(h != nullptr && vcl::WaitForSingleObject(h, 0) == vcl::WAIT_OBJECT_0 ? 0 : 1);
+  }
+  EXPECT_EQ(WaitChild(child), 0);
+  EXPECT_TRUE(vcl::ReleaseMutex(inDir));
+  EXPECT_TRUE(vcl::CloseHandle(inDir));
+  fs::remove_all(dir);
+}
+
 }  // namespace
