@@ -157,6 +157,47 @@ TEST_F(ProcedureTest, CallWithInOutInoutReturnValueAndMessageExecutesIntoOutputs
   EXPECT_EQ(0, esql.dropstmt(&*client, nullptr, "VDB", &n));
 }
 
+// The call texts the datasets build, owner prefix and named markers
+// included, describe and run like the positional form.
+TEST_F(ProcedureTest, CallFormsOfTheDatasetsDescribeAndRunAlike) {
+  struct Case {
+    const char* sql;
+    std::vector<bool> outputOnly;
+    std::vector<std::string> outputs;
+  } cases[] = {
+      {"?=call p_demo(?,?,?)", {true, false, true, false}, {"p_demo", "b", "c"}},
+      {":Result = call dba.p_demo(:a,:b,:c)", {true, false, true, false}, {"p_demo", "b", "c"}},
+      {"call dba.p_demo(:a,:b,:c)", {false, true, false}, {"b", "c"}},
+      {"call p_demo(?, ?, ?)", {false, true, false}, {"b", "c"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    int16_t n = Prepare(c.sql);
+    Da probe(lib, 0, false);
+    ASSERT_EQ(0, Describe(n, probe.get(), DESCRIBE_PROBE));
+    EXPECT_EQ(0, SQLCOUNT(client->ca));
+    auto in = DescribeInput(n);
+    std::vector<bool> marks;
+    for (int i = 0; i < in->get()->sqld; ++i) marks.push_back(OutputOnly((*in)[i]));
+    EXPECT_EQ(c.outputOnly, marks);
+    auto out = DescribeOutput(n);
+    std::vector<std::string> names;
+    for (int i = 0; i < out->get()->sqld; ++i) names.push_back(Name((*out)[i]));
+    EXPECT_EQ(c.outputs, names);
+    Buffers(*out);
+    Bound b;
+    BindInts(*in, {6, 4}, b);
+    ASSERT_EQ(0, esql.execute_into(&*client, nullptr, "VDB", &n, in->get(), out->get())) << client->Message();
+    const int first = c.outputs.size() == 3 ? 1 : 0;
+    if (first == 1) {
+      EXPECT_EQ(106, IntAt(*out, 0));
+    }
+    EXPECT_EQ("got 6", out->Text(first));
+    EXPECT_EQ(46, IntAt(*out, first + 1));
+    EXPECT_EQ(0, esql.dropstmt(&*client, nullptr, "VDB", &n));
+  }
+}
+
 TEST_F(ProcedureTest, CursorOverCallDeliversEachResultSetThroughResume) {
   int16_t n = Prepare("call p_demo(?,?,?)");
   auto in = DescribeInput(n);

@@ -43,6 +43,9 @@ struct TSystemText {
 TEST(CatalogViews, SystemTextsReturnTheCatalogRows) {
   const Rows AllProcs = {"f_tax", "p_orders", "vp_alert_clear", "vp_alert_receive", "vp_alert_send",
                          "vp_alert_stop", "vp_alert_subscribe", "vp_alert_unsubscribe"};
+  // Every owner's tables: the server's own belong to SYS.
+  const Rows OwnerTables = {"DBA|customer",         "DBA|orders",         "SYS|vdbsys_info",  "SYS|vdbsys_object",
+                            "SYS|vdbsys_procedure", "SYS|vdbsys_procparm", "SYS|vdbsys_user"};
   Rows OwnedProcs, MetaProcs;
   for (const std::string& P : AllProcs) {
     OwnedProcs.push_back("DBA|" + P);
@@ -53,6 +56,10 @@ TEST(CatalogViews, SystemTextsReturnTheCatalogRows) {
        "table_type='BASE' and creator=1 order by 1,2",
        {},
        {"DBA|customer", "DBA|orders"}},
+      {"select user_name, table_name from sys.systable, sys.sysuserperms where creator=user_id and "
+       "table_type='BASE' order by 1,2",
+       {},
+       OwnerTables},
       {"select user_name, proc_name from sys.sysprocedure, sys.sysuserperms where creator=user_id order by 1,2",
        {},
        OwnedProcs},
@@ -85,6 +92,15 @@ TEST(CatalogViews, SystemTextsReturnTheCatalogRows) {
        "creator=user_id and proc_name=:proc_name order by pp.proc_id, parm_id",
        {{"proc_name", "f_tax"}},
        {"amount|1|5", "f_tax|4|5"}},
+      {"select proc_defn from sys.sysprocedure, sys.sysuserperms where creator=user_id and proc_name=:proc_name",
+       {{"proc_name", "p_orders"}},
+       {"create procedure p_orders(in cust integer, inout total numeric(12,2), out cnt integer)\n"
+        "  result (id integer, placed timestamp)\nbegin\n  select id, placed from orders where orders.cust = cust;\n"
+        "end"}},
+      {"select proc_defn from sys.sysprocedure, sys.sysuserperms where creator=user_id and proc_name=:proc_name "
+       "and user_name='' ",
+       {{"proc_name", "f_tax"}},
+       {}},
       {"select proc_defn from sys.sysprocedure, sys.sysuserperms where creator=user_id and proc_name=:proc_name "
        "and user_name='DBA' ",
        {{"proc_name", "f_tax"}},
@@ -102,6 +118,16 @@ TEST(CatalogViews, SystemTextsReturnTheCatalogRows) {
        "creator=user_id and (table_type='BASE' or table_type='VIEW') and creator=1 order by 3,4",
        {},
        {"NULL|NULL|DBA|DBA.customer|1", "NULL|NULL|DBA|DBA.orders|1", "NULL|NULL|DBA|DBA.v_orders|2"}},
+      {"select null, null, user_name, user_name+'.'+table_name, (if table_type='BASE' then 1 else (if "
+       "table_type='VIEW' then 2 else 1 endif) endif) as tab_type from sys.systable, sys.sysuserperms where "
+       "creator=user_id and (table_type='BASE' or table_type='') and creator=1 order by 3,4",
+       {},
+       {"NULL|NULL|DBA|DBA.customer|1", "NULL|NULL|DBA|DBA.orders|1"}},
+      {"select null, null, user_name, user_name+'.'+table_name, (if table_type='BASE' then 1 else (if "
+       "table_type='VIEW' then 2 else 1 endif) endif) as tab_type from sys.systable, sys.sysuserperms where "
+       "creator=user_id and (table_type='' or table_type='VIEW')  order by 3,4",
+       {},
+       {"NULL|NULL|DBA|DBA.v_orders|2"}},
       {"select null, null, user_name, user_name+'.'+proc_name, 1, 0, 0 from sys.sysprocedure, sys.sysuserperms "
        "where creator=user_id order by 3,4",
        {},
