@@ -103,13 +103,23 @@ struct AlertStore::Signal {
   }
 };
 
-AlertStore::AlertStore(const Database& database)
-    : file_(database.File()), db_(database.OpenHandle(false)), signal_(Signal::For(database.File())) {
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-  int rc = sqlite3_exec(db_, kTables, nullptr, nullptr, nullptr);
+std::string AlertStore::PathFor(std::string_view databaseFile) { return std::string(databaseFile) + "-alerts"; }
+
+AlertStore::AlertStore(const Database& database) : signal_(Signal::For(database.File())) {
+  const std::string path = PathFor(database.File());
+  int rc = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // Readers (waiting receivers polling) never hold up a writer.
+    rc = sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db_, kTables, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     Error e = MapSqliteError(db_, rc);
     sqlite3_close_v2(db_);
+    db_ = nullptr;
     throw ServerError(std::move(e));
   }
 }

@@ -1,8 +1,9 @@
 // The server's alert procedures: subscribers wait for short messages that
 // other connections post, in this process or in another one.
 //
-// Subscribers and waiting messages live in two tables of the database file,
-// so that every process serving the file sees them:
+// Subscribers and waiting messages live in two tables of a companion file
+// beside the database (PathFor), so that every process serving the database
+// sees them:
 //
 //   vdbsys_alert_subscriber (handle INTEGER PRIMARY KEY AUTOINCREMENT,
 //       subscription TEXT, pid INTEGER, connection INTEGER, stopped INTEGER)
@@ -12,6 +13,9 @@
 // They are written through a handle of their own with short transactions of
 // their own: a message is there for its receiver at once, whatever the
 // sender's transaction does later, and a waiting receiver holds no lock.
+// The file is not the database itself because SQLite lets one writer at a
+// time into a file: a connection with uncommitted changes would otherwise
+// hold every send, subscribe and receive of every connection until it ends.
 // Waiters of this process are woken when a message for their file arrives;
 // changes made by other processes are seen by polling.
 #pragma once
@@ -62,6 +66,8 @@ class AlertStore {
   static constexpr int kMaxSubscribers = 100000;
 
   explicit AlertStore(const Database& database);
+  // The companion file of a database file.
+  static std::string PathFor(std::string_view databaseFile);
   ~AlertStore();
   AlertStore(const AlertStore&) = delete;
   AlertStore& operator=(const AlertStore&) = delete;
@@ -94,7 +100,6 @@ class AlertStore {
   bool HandleExists(int32_t handle);
   void Notify();
 
-  std::string file_;
   std::mutex mu_;          // guards db_ and the statements run on it
   sqlite3* db_ = nullptr;  // owned
   std::shared_ptr<Signal> signal_;  // shared by every store of the same file in the process

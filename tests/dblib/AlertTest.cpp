@@ -162,6 +162,27 @@ TEST_F(AlertTest, BadHandlesNamesAndClear) {
   EXPECT_EQ("-5 NULL|NULL|NULL", Receive(*client, k, 10));
 }
 
+// Uncommitted changes of one connection hold up no alert call of any
+// connection, and a message stays sent when its sender rolls back.
+TEST_F(AlertTest, AnOpenTransactionHoldsUpNoAlertCall) {
+  auto other = Connect();
+  Exec("create table w(a integer)");
+  Exec("commit");
+  Exec("insert into w values (1)");
+  int32_t h = Subscribe(*other, "tx");
+  ASSERT_GT(h, 0);
+  EXPECT_EQ(0, Send(*client, "tx", "during", 1));
+  EXPECT_EQ("0 tx|during|1", Receive(*other, h, 1000));
+  int32_t mine = Subscribe(*client, "back");
+  ASSERT_GT(mine, 0);
+  EXPECT_EQ(0, Send(*other, "back", "to you", 2));
+  EXPECT_EQ("0 back|to you|2", Receive(*client, mine, 1000));
+  EXPECT_EQ(0, Send(*client, "tx", "kept", 3));
+  Exec("rollback");
+  EXPECT_EQ(0, CountRows(db, "w"));
+  EXPECT_EQ("0 tx|kept|3", Receive(*other, h, 1000));
+}
+
 TEST_F(AlertTest, SubscriptionsEndWithTheirConnection) {
   auto gone = Connect();
   Subscribe(*gone, "bye");
