@@ -239,7 +239,7 @@ void Connection::BeginWrite() {
   if (!inTransaction_.load() && sqlite3_get_autocommit(db_)) BeginTransaction();
 }
 
-int Connection::Step(sqlite3_stmt* statement) {
+int Connection::Step(sqlite3_stmt* statement, std::span<const SqlValue> bound) {
   if (!db_) throw ServerError(dropped_.load() ? errConnectionTerminated : errNotConnected);
   bool changes = !sqlite3_stmt_readonly(statement);
   if (!inTransaction_.load() && sqlite3_get_autocommit(db_) &&
@@ -249,9 +249,19 @@ int Connection::Step(sqlite3_stmt* statement) {
   if (rc == SQLITE_ROW) return rc;
   if (rc == SQLITE_DONE) {
     if (changes) {
-      char* sql = sqlite3_expanded_sql(statement);
-      if (sql) pendingLog_.emplace_back(sql);
-      sqlite3_free(sql);
+      // The statement's own text when nothing is bound; its text and values
+      // when the caller gave them; else SQLite's text with the values as
+      // literals.
+      const int parameters = sqlite3_bind_parameter_count(statement);
+      if (parameters == 0) {
+        if (const char* sql = sqlite3_sql(statement)) pendingLog_.emplace_back(sql);
+      } else if (bound.size() == static_cast<size_t>(parameters)) {
+        pendingLog_.push_back(TransactionLog::BoundEntry(sqlite3_sql(statement), bound));
+      } else {
+        char* sql = sqlite3_expanded_sql(statement);
+        if (sql) pendingLog_.emplace_back(sql);
+        sqlite3_free(sql);
+      }
     }
     return rc;
   }

@@ -10,12 +10,14 @@
 #include "dbsrv/ConnectionEvents.h"
 #include "dbsrv/Errors.h"
 #include "dbsrv/Options.h"
+#include "dbsrv/SqlValue.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -103,7 +105,9 @@ class Connection {
   // records changes for the transaction log, waits for locks as the
   // "blocking" options say. Answers SQLITE_ROW or SQLITE_DONE; throws
   // ServerError for everything else (-299 on cancel, -308 when dropped).
-  int Step(sqlite3_stmt* statement);
+  // bound, when given, holds the values bound to every parameter, in order:
+  // the log then records them as they are instead of as SQL literals.
+  int Step(sqlite3_stmt* statement, std::span<const SqlValue> bound = {});
   // Runs a text of one or more statements, including the statements the
   // connection handles itself (commit, rollback, set option, message,
   // create database). Answers the rows the last statement changed.

@@ -331,9 +331,12 @@ int64_t Cursor::UpdateCurrent(const std::vector<Assignment>& values) {
   }
   sql += " WHERE rowid = ?" + std::to_string(values.size() + 1);
   StmtPtr st(PrepareOwn(sql));
-  for (size_t i = 0; i < values.size(); ++i) BindValue(st.get(), static_cast<int>(i + 1), values[i].value);
-  BindValue(st.get(), static_cast<int>(values.size() + 1), SqlValue::Integer(rowid));
-  conn_->Step(st.get());
+  std::vector<SqlValue> bound;
+  bound.reserve(values.size() + 1);
+  for (const Assignment& a : values) bound.push_back(a.value);
+  bound.push_back(SqlValue::Integer(rowid));
+  for (size_t i = 0; i < bound.size(); ++i) BindValue(st.get(), static_cast<int>(i + 1), bound[i]);
+  conn_->Step(st.get(), bound);
   int64_t changed = sqlite3_changes64(conn_->Handle());
   if (scroll_) Refetch(pos_);
   return changed;
@@ -369,8 +372,11 @@ int64_t Cursor::Insert(const std::vector<Assignment>& values) {
   std::string sql = n ? "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")"
                       : "INSERT INTO " + table + " DEFAULT VALUES";
   StmtPtr st(PrepareOwn(sql));
-  for (size_t i = 0; i < values.size(); ++i) BindValue(st.get(), static_cast<int>(i + 1), values[i].value);
-  conn_->Step(st.get());
+  std::vector<SqlValue> bound;
+  bound.reserve(values.size());
+  for (const Assignment& a : values) bound.push_back(a.value);
+  for (size_t i = 0; i < bound.size(); ++i) BindValue(st.get(), static_cast<int>(i + 1), bound[i]);
+  conn_->Step(st.get(), bound);
   int64_t changed = sqlite3_changes64(conn_->Handle());
   int64_t rowid = sqlite3_last_insert_rowid(conn_->Handle());
   // The row as stored: defaults and generated keys included.

@@ -302,10 +302,10 @@ int64_t SqlSession::Execute(PreparedStatement& statement, const HostInput* input
   if (statement.Kind() != skSql) return ExecuteCommand(statement, input, out);
   sqlite3_stmt* st = statement.Exec();
   Resetter reset{st};
-  statement.Bind(st, input, variables_, nullptr);
-  int rc = conn_.Step(st);
+  statement.Bind(st, input, variables_, nullptr, &bound_);
+  int rc = conn_.Step(st, bound_);
   if (!statement.HasResultSet()) {
-    while (rc == SQLITE_ROW) rc = conn_.Step(st);
+    while (rc == SQLITE_ROW) rc = conn_.Step(st, bound_);
     int64_t changes = sqlite3_changes64(conn_.Handle());
     RecordObject(statement);
     return changes;

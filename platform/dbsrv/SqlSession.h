@@ -85,6 +85,7 @@ class SqlSession {
   std::map<int16_t, std::shared_ptr<PreparedStatement>> statements_;
   std::map<std::string, std::unique_ptr<Cursor>> cursors_;  // lower-case name
   ServerVariables variables_;
+  std::vector<SqlValue> bound_;  // the values of the statement being executed, for the log
   int procDepth_ = 0;  // nesting of procedure and function calls in progress
 };
 

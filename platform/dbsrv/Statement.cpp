@@ -359,7 +359,7 @@ void PreparedStatement::Describe(sqlite3* db, const std::string& verb, ServerVar
 }
 
 void PreparedStatement::Bind(sqlite3_stmt* st, const HostInput* input, ServerVariables& variables,
-                             std::vector<OwnedValue>* copies) const {
+                             std::vector<OwnedValue>* copies, std::vector<SqlValue>* bound) const {
   const auto& slots = sql_.Slots;
   if (!hostVars_.empty() && (!input || input->Count() < hostVars_.size()))
     throw ServerError(errNotEnoughValues);
@@ -367,6 +367,7 @@ void PreparedStatement::Bind(sqlite3_stmt* st, const HostInput* input, ServerVar
     copies->clear();
     copies->reserve(slots.size());  // bound views point into it
   }
+  if (bound) bound->clear();
   for (size_t i = 0; i < slots.size(); ++i) {
     const TParamSlot& slot = slots[i];
     SqlValue v;
@@ -379,6 +380,7 @@ void PreparedStatement::Bind(sqlite3_stmt* st, const HostInput* input, ServerVar
       v = copies->back().View();
     }
     BindValue(st, static_cast<int>(i + 1), v);
+    if (bound) bound->push_back(v);
   }
 }
 

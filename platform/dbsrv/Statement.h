@@ -130,9 +130,10 @@ class PreparedStatement {
   // Binds every parameter slot of st (prepared from Sql() or CursorSql()):
   // host slots from input, variable slots from the connection's variables.
   // With copies, values are copied there first (the statement outlives the
-  // input). Throws errNotEnoughValues when input has too few values.
+  // input). With bound, the values bound are also listed there, in order.
+  // Throws errNotEnoughValues when input has too few values.
   void Bind(sqlite3_stmt* st, const HostInput* input, ServerVariables& variables,
-            std::vector<OwnedValue>* copies) const;
+            std::vector<OwnedValue>* copies, std::vector<SqlValue>* bound = nullptr) const;
 
   // SQLite statements a closed cursor leaves for the next open of a cursor
   // over this statement, so that re-opening does not parse the text again:

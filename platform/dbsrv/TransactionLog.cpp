@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace vdbsrv {
 
@@ -30,6 +31,58 @@ uint64_t GetLE(const unsigned char* p, int bytes) {
 }
 
 [[noreturn]] void IoFailure(const std::string& what) { throw ServerError(errIoError, what); }
+
+[[noreturn]] void Damaged() { throw ServerError(errRuntime, "damaged transaction log record"); }
+
+// Reads an entry made by BoundEntry (past its NUL byte) and runs it on db.
+void RunBoundEntry(sqlite3* db, std::string_view entry) {
+  size_t q = 1;
+  auto take = [&](size_t n) {
+    if (entry.size() - q < n) Damaged();
+    std::string_view part = entry.substr(q, n);
+    q += n;
+    return part;
+  };
+  auto number = [&](int bytes) {
+    return GetLE(reinterpret_cast<const unsigned char*>(take(static_cast<size_t>(bytes)).data()), bytes);
+  };
+  std::string_view sql = take(number(4));
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st, nullptr);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(st, sqlite3_finalize);
+  if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+  if (!st) Damaged();
+  const uint64_t count = number(4);
+  if (count != static_cast<uint64_t>(sqlite3_bind_parameter_count(st))) Damaged();
+  for (uint64_t i = 0; i < count; ++i) {
+    const int index = static_cast<int>(i + 1);
+    const auto kind = static_cast<unsigned char>(take(1)[0]);
+    switch (kind) {
+      case svNull: rc = sqlite3_bind_null(st, index); break;
+      case svInteger: rc = sqlite3_bind_int64(st, index, static_cast<int64_t>(number(8))); break;
+      case svDouble: {
+        const uint64_t bits = number(8);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        rc = sqlite3_bind_double(st, index, d);
+        break;
+      }
+      case svText:
+      case svBlob: {
+        std::string_view bytes = take(number(4));
+        rc = kind == svText ? sqlite3_bind_text64(st, index, bytes.data(), bytes.size(), SQLITE_STATIC, SQLITE_UTF8)
+                            : sqlite3_bind_blob64(st, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+        break;
+      }
+      default: Damaged();
+    }
+    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+  }
+  if (q != entry.size()) Damaged();
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) ThrowSqlite(db, rc);
+}
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -86,6 +139,36 @@ TransactionLog::TransactionLog(std::string path) : path_(std::move(path)) {
     fs::resize_file(path_, pos, cut);
     if (cut) IoFailure("cannot truncate the torn end of " + path_);
   }
+}
+
+std::string TransactionLog::BoundEntry(std::string_view sql, std::span<const SqlValue> values) {
+  size_t size = 1 + 4 + sql.size() + 4;
+  for (const SqlValue& v : values) size += 1 + (v.kind == svText || v.kind == svBlob ? 4 + v.n : 8);
+  std::string entry;
+  entry.reserve(size);
+  entry.push_back('\0');
+  PutU32(entry, static_cast<uint32_t>(sql.size()));
+  entry.append(sql);
+  PutU32(entry, static_cast<uint32_t>(values.size()));
+  for (const SqlValue& v : values) {
+    entry.push_back(static_cast<char>(v.kind));
+    switch (v.kind) {
+      case svNull: break;
+      case svInteger: PutU64(entry, static_cast<uint64_t>(v.i)); break;
+      case svDouble: {
+        uint64_t bits;
+        std::memcpy(&bits, &v.d, sizeof bits);
+        PutU64(entry, bits);
+        break;
+      }
+      case svText:
+      case svBlob:
+        PutU32(entry, static_cast<uint32_t>(v.n));
+        entry.append(v.Bytes());
+        break;
+    }
+  }
+  return entry;
 }
 
 void TransactionLog::WriteHeader(uint64_t firstRecord) {
@@ -170,7 +253,10 @@ size_t TransactionLog::Replay(sqlite3* db, const std::string& path) {
         uint64_t n = GetLE(p + q, 4);
         q += 4;
         if (q + n > end) throw ServerError(errRuntime, "damaged transaction log record");
-        exec(data.substr(q, n));
+        if (n > 0 && data[q] == '\0')
+          RunBoundEntry(db, std::string_view(data).substr(q, n));
+        else
+          exec(data.substr(q, n));
         q += n;
       }
       exec("COMMIT");

@@ -5,11 +5,20 @@
 // File layout (integers little-endian):
 //   header  "VDBTLOG1" (8 bytes), u64 number of the first record
 //   record  u32 payload bytes, u64 record number, payload
-//   payload u32 statement count, then per statement u32 bytes + SQL text
+//   payload u32 statement count, then per statement u32 bytes + entry
+//   entry   SQL text, or a statement with the values bound to its parameters:
+//           a NUL byte (SQL text never starts with one), u32 bytes + SQL text,
+//           u32 value count, per value a kind byte (SqlValueKind) and its
+//           payload (none for NULL, 8 bytes for an integer or a double's bits,
+//           u32 bytes + bytes for text and blobs). Values are kept exactly as
+//           bound, which no SQL literal does for every double.
 #pragma once
+
+#include "dbsrv/SqlValue.h"
 
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +42,10 @@ class TransactionLog {
   // Serialises commits against renames; Append and RenameAndRestart expect
   // the caller to hold it.
   std::mutex& Mutex() { return mu_; }
+  // The entry for a statement executed with these values bound to its
+  // parameters, in order.
+  static std::string BoundEntry(std::string_view sql, std::span<const SqlValue> values);
+
   // Appends one committed transaction (no-op for an empty one).
   void Append(const std::vector<std::string>& statements);
   // Current size in bytes.

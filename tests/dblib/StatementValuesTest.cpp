@@ -2,6 +2,10 @@
 // truncation, conversions and server variables named by type 600.
 #include "StatementFixture.h"
 
+#include <sqlite3.h>
+
+#include "dbsrv/TransactionLog.h"
+
 #include <cstdio>
 #include <functional>
 
@@ -275,6 +279,56 @@ TEST_F(ValuesTest, ServerVariablesStandForValues) {
   EXPECT_EQ(-260, client->Exec("drop variable greeting"));
   std::strcpy(static_cast<char*>(in[0].sqldata), "greeting");
   EXPECT_EQ(-260, esql.execute_into(&*client, nullptr, "VDB", &ins2, in.get(), nullptr));
+}
+
+// The transaction log is the record a copy of the database is brought up to
+// date from: values given through host variables replay exactly as they
+// were bound, doubles to the last bit and bytes that are no text included.
+TEST_F(ValuesTest, TheTransactionLogReplaysBoundValuesExactly) {
+  // A copy as the database stands before the log's records.
+  const std::string Copy = dir.File("copy.db");
+  sqlite3* H = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(Copy.c_str(), &H));
+  {
+    sqlite3* Source = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(db.c_str(), &Source, SQLITE_OPEN_READONLY, nullptr));
+    sqlite3_backup* B = sqlite3_backup_init(H, "main", Source, "main");
+    ASSERT_NE(nullptr, B);
+    EXPECT_EQ(SQLITE_DONE, sqlite3_backup_step(B, -1));
+    sqlite3_backup_finish(B);
+    sqlite3_close(Source);
+  }
+  Exec("create table w(d double, s varchar(20), b long binary, i bigint, z int)");
+  Exec("commit");
+  Da in(lib, 5);
+  in.Entry(0, DT_DOUBLE, 8).Entry(1, DT_STRING, 21).Entry(2, DT_BINARY, 10).Entry(3, DT_BIGINT, 8);
+  in.Entry(4, DT_INT, 4).Fill();
+  const double D = 0.1 + 0.2;  // 0.30000000000000004: no 15-digit literal
+  std::memcpy(in[0].sqldata, &D, sizeof D);
+  std::strcpy(static_cast<char*>(in[1].sqldata), "it's");
+  const uint16_t Length = 4;
+  std::memcpy(in[2].sqldata, &Length, 2);
+  std::memcpy(static_cast<char*>(in[2].sqldata) + 2, "\0\1'\xff", 4);
+  const int64_t I = INT64_MIN;
+  std::memcpy(in[3].sqldata, &I, sizeof I);
+  *in[4].sqlind = -1;
+  int16_t ins = Prepare("insert into w values (?, ?, ?, ?, ?)");
+  ASSERT_EQ(0, esql.execute_into(&*client, nullptr, "VDB", &ins, in.get(), nullptr)) << client->Message();
+  ASSERT_EQ(0, lib.dbpp_commit(&client->ca, 0));
+
+  vdbsrv::TransactionLog::Replay(H, dir.File("test.log"));
+  sqlite3_stmt* St = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(H, "select d, s, hex(b), i, z is null from w", -1, &St, nullptr));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(St));
+  const double Back = sqlite3_column_double(St, 0);
+  EXPECT_EQ(0, std::memcmp(&Back, &D, sizeof D)) << Back;
+  EXPECT_STREQ("it's", reinterpret_cast<const char*>(sqlite3_column_text(St, 1)));
+  EXPECT_STREQ("000127FF", reinterpret_cast<const char*>(sqlite3_column_text(St, 2)));
+  EXPECT_EQ(I, sqlite3_column_int64(St, 3));
+  EXPECT_EQ(1, sqlite3_column_int(St, 4));
+  EXPECT_EQ(SQLITE_DONE, sqlite3_step(St));
+  sqlite3_finalize(St);
+  sqlite3_close(H);
 }
 
 }  // namespace
