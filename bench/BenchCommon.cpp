@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "dbsrv/Catalog.h"
+#include "dbsrv/Database.h"
 
 namespace vdbbench {
 
@@ -193,11 +194,18 @@ void GenerateDatabase(const std::string& File, const Sizes& S) {
       sqlite3_reset(st);
     }
     sqlite3_finalize(st);
-    Exec(db, "commit; analyze; pragma wal_checkpoint(truncate)");
+    Exec(db, "commit; analyze");
   } catch (...) {
     sqlite3_close(db);
     throw;
   }
+  sqlite3_close(db);
+  // Starting the database once completes what our server keeps in the file
+  // (its catalog tables and views), so that every cell, whichever runs
+  // first, opens the same schema.
+  { vdbsrv::Database started(File, "bench", "bench", "", false); }
+  if (sqlite3_open_v2(File.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+    sqlite3_exec(db, "pragma wal_checkpoint(truncate)", nullptr, nullptr, nullptr);
   sqlite3_close(db);
 }
 

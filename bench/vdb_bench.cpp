@@ -3,7 +3,7 @@
 // cell's peak memory is its own), and prints one table of times, ratios to
 // raw SQLite and peak RSS, followed by the goals and whether they are met.
 //
-//   vdb_bench [--scale S] [--reps N] [--results FILE] [--only w1,w2]
+//   vdb_bench [--scale S] [--reps N] [--results FILE] [--notes FILE] [--only w1,w2]
 //             [--contenders c1,c2] [--timeout SECONDS]
 //   vdb_bench --generate FILE [--scale S]
 //
@@ -11,6 +11,8 @@
 // (VDB_BENCH_DB=FILE bench_dblib insert), e.g. under perf.
 //
 // VDB_BENCH_SCALE and VDB_BENCH_REPS give the defaults of --scale and --reps.
+// --notes names the hand-kept text appended to the results (by default
+// RESULTS.notes.md beside them).
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -77,8 +79,9 @@ struct Cell {
 
 struct Options {
   double scale = 1;
-  int reps = 3;
+  int reps = 5;  // the fastest of five: the least disturbed by other work on the machine
   std::string results;
+  std::string notes;
   std::vector<std::string> only;
   std::vector<std::string> contenders;
   int timeout = 600;
@@ -253,12 +256,13 @@ int main(int argc, char** argv) {
     if (a == "--scale") o.scale = std::atof(next().c_str());
     else if (a == "--reps") o.reps = std::atoi(next().c_str());
     else if (a == "--results") o.results = next();
+    else if (a == "--notes") o.notes = next();
     else if (a == "--only") o.only = SplitCommas(next());
     else if (a == "--contenders") o.contenders = SplitCommas(next());
     else if (a == "--timeout") o.timeout = std::atoi(next().c_str());
     else if (a == "--generate") o.generate = next();
     else {
-      std::fprintf(stderr, "usage: vdb_bench [--scale S] [--reps N] [--results FILE] [--only w,..] "
+      std::fprintf(stderr, "usage: vdb_bench [--scale S] [--reps N] [--results FILE] [--notes FILE] [--only w,..] "
                            "[--contenders c,..] [--timeout SECONDS] | --generate FILE [--scale S]\n");
       return 2;
     }
@@ -568,8 +572,9 @@ int main(int argc, char** argv) {
     md << "- machine: " << cores << " cores (`nproc`), " << cpu << "\n";
     md << "- load average: " << loadBefore << " before the run, " << loadAfter << " after";
     if (std::max(loadBefore, loadAfter) > 0.75 * cores)
-      md << " - **the machine was loaded by other work while this was measured**; ratios within one run are "
-            "comparable, absolute times are pessimistic";
+      md << " - **taken on a shared " << cores << "-core machine while other work (builds and tests) ran on it**: "
+            "ratios within one run are comparable, absolute times are pessimistic and noisy; the profiles below "
+            "count instructions (callgrind), which the load does not change";
     md << "\n";
     md << "- SQLite " << sqlite3_libversion() << "; scale " << o.scale << "; the fastest of " << o.reps
        << " repetitions per cell; every cell ran in a process of its own; the suite took " << took << "\n";
@@ -596,7 +601,8 @@ int main(int argc, char** argv) {
       md << "\n## Errors\n\n";
       for (const auto& e : errors) md << "- " << e << "\n";
     }
-    const fs::path notes = fs::path(o.results).parent_path() / "RESULTS.notes.md";
+    const fs::path notes =
+        o.notes.empty() ? fs::path(o.results).parent_path() / "RESULTS.notes.md" : fs::path(o.notes);
     if (fs::exists(notes)) md << "\n" << ReadFile(notes.string());
     std::fprintf(stderr, "vdb_bench: wrote %s\n", o.results.c_str());
   }

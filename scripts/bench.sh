@@ -12,4 +12,4 @@ if [ "$scale" = "1" ]; then
 else
   results="$build/RESULTS.md"
 fi
-exec "$build/bin/vdb_bench" --scale "$scale" --results "$results"
+exec "$build/bin/vdb_bench" --scale "$scale" --results "$results" --notes "$root/bench/RESULTS.notes.md"
