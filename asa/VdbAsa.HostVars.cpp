@@ -85,10 +85,17 @@ bool TAsaSQL::InternalBindOpenVariables(vcl::TStrings* Names) {
     InternalDropBlobVariables(FOpenBlobVariables.get());
     FOpenBlobVariables->Clear();
   }
+  vcl::TStrings* Variables = Names != nullptr ? Names : FOpenBlobVariables.get();
   void* Da = nullptr;
-  const bool Result =
-      InternalBindVariables(FCursorStmt, FOpenVars.get(), Names != nullptr ? Names : FOpenBlobVariables.get(), Da);
+  bool Result = false;
+  try {
+    Result = InternalBindVariables(FCursorStmt, FOpenVars.get(), Variables, Da);
+  } catch (...) {
+    DropBindVariables(Variables);
+    throw;
+  }
   FBindSqlda = static_cast<SQLDA*>(Da);
+  if (!Result) DropBindVariables(Variables);
   FOpenVars->SetBound(Result);
   return Result;
 }
@@ -96,17 +103,32 @@ bool TAsaSQL::InternalBindOpenVariables(vcl::TStrings* Names) {
 bool TAsaSQL::InternalBindExecVariables(vcl::TStrings* Names) {
   FreeSqlda(FExecInSqlda, true);
   FreeSqlda(FExecOutSqlda, true);
-  void* In = nullptr;
-  bool Result = InternalBindVariables(FExecStmt, FExecVars.get(), Names, In);
-  FExecInSqlda = static_cast<SQLDA*>(In);
-  if (Result) {
-    void* Out = nullptr;
-    Result = InternalBindOutVariables(FExecStmt, FOutVars.get(), Names, Out);
-    FExecOutSqlda = static_cast<SQLDA*>(Out);
+  bool Result = false;
+  try {
+    void* In = nullptr;
+    Result = InternalBindVariables(FExecStmt, FExecVars.get(), Names, In);
+    FExecInSqlda = static_cast<SQLDA*>(In);
+    if (Result) {
+      void* Out = nullptr;
+      Result = InternalBindOutVariables(FExecStmt, FOutVars.get(), Names, Out);
+      FExecOutSqlda = static_cast<SQLDA*>(Out);
+    }
+  } catch (...) {
+    DropBindVariables(Names);
+    throw;
   }
+  // Nothing executes: the variables made for it would stay on the
+  // connection and refuse the next statement that makes them.
+  if (!Result) DropBindVariables(Names);
   FExecVars->SetBound(Result);
   FOutVars->SetBound(Result);
   return Result;
+}
+
+void TAsaSQL::DropBindVariables(vcl::TStrings* Names) {
+  if (Names == nullptr || Names->Count() == 0) return;
+  DropVariablesAfterError(Names);
+  Names->Clear();
 }
 
 bool TAsaSQL::InternalBindVariables(int32_t StatementNo, TVantorVariableDefs* Defs, vcl::TStrings* Names,
@@ -155,16 +177,20 @@ bool TAsaSQL::InternalBindVariables(int32_t StatementNo, TVantorVariableDefs* De
         SetIndicator(V, 0);
       } else if (Names != nullptr) {
         std::string Variable = vcl::Format("blobparam%d", {I + 1});
-        if (InternalCreateBlobVariable(Variable, Data, Def->Size)) {
-          Names->Add(Variable);
-          const char* Kept = KeepVariableName(Da, std::move(Variable));
-          V.sqltype = DT_VARIABLE;
-          V.sqllen = static_cast<uint16_t>(std::strlen(Kept) + 1);
-          V.sqldata = const_cast<char*>(Kept);
-          SetIndicator(V, 0);
-        } else {
-          SetIndicator(V, -1);  // no variable: NULL rather than a value the entry cannot carry
+        if (!InternalCreateBlobVariable(Variable, Data, Def->Size)) {
+          // No variable: the entry carries NULL rather than a value it
+          // cannot hold, and the binding fails, so that nothing runs with
+          // the value silently missing. The create's error is the one kept.
+          SetIndicator(V, -1);
+          Descriptor = Da;
+          return false;
         }
+        Names->Add(Variable);
+        const char* Kept = KeepVariableName(Da, std::move(Variable));
+        V.sqltype = DT_VARIABLE;
+        V.sqllen = static_cast<uint16_t>(std::strlen(Kept) + 1);
+        V.sqldata = const_cast<char*>(Kept);
+        SetIndicator(V, 0);
       } else {
         SetIndicator(V, -1);
       }

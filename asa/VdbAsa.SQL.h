@@ -269,6 +269,9 @@ class TAsaSQL : public TVantorSQL {
   // Drops the listed server variables, keeping the error of what ran
   // before.
   void DropVariablesAfterError(vcl::TStrings* Variables);
+  // Drops and forgets the server variables a binding made for a statement
+  // that will not run.
+  void DropBindVariables(vcl::TStrings* Names);
   // Appends Length bytes at Data to the server variable Name in pieces.
   bool AppendToBlobVariable(const std::string& Name, const uint8_t* Data, int32_t Length);
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asa/VdbAsa.h"
@@ -20,11 +21,16 @@ struct TCallLog {
   // by dbpp_execute_into, in call order.
   std::vector<std::string> Immediate;
   std::vector<int> Pieces;
+  // Flags of dbpp_declare, and flags and isolation level of dbpp_open.
+  std::vector<uint32_t> DeclareFlags;
+  std::vector<std::pair<uint32_t, int32_t>> Opens;
 
   void Reset() {
     Calls.clear();
     Immediate.clear();
     Pieces.clear();
+    DeclareFlags.clear();
+    Opens.clear();
   }
   int Count(const std::string& Name) const { return static_cast<int>(std::count(Calls.begin(), Calls.end(), Name)); }
   int Total() const { return static_cast<int>(Calls.size()); }
@@ -45,6 +51,13 @@ inline void Observe(const char* Name, SQLCA*, const char*, const char*, int16_t*
   uint16_t N = 0;
   std::memcpy(&N, V.sqldata, sizeof N);
   Log().Pieces.push_back(N);
+}
+inline void Observe(const char*, SQLCA*, const char*, const char*, const char*, int16_t*, uint32_t Flags) {
+  Log().DeclareFlags.push_back(Flags);
+}
+inline void Observe(const char*, SQLCA*, const char*, const char*, const char*, int16_t*, SQLDA*, SQLDA*,
+                    int32_t Isolation, uint32_t Flags) {
+  Log().Opens.emplace_back(Flags, Isolation);
 }
 template <class... A>
 void Observe(const char*, A...) {}

@@ -25,6 +25,14 @@ vdb::TAsaSQL& AsaSqlTest::NewSQL() {
   return Q;
 }
 
+TLoggingSQL& AsaSqlTest::NewLoggingSQL(vdb::TAsaSession* S) {
+  Statements.push_back(std::make_unique<TLoggingSQL>(nullptr));
+  auto& Q = static_cast<TLoggingSQL&>(*Statements.back());
+  Q.SetSession(S != nullptr ? S : Session.get());
+  Q.SetWantExceptions(true);
+  return Q;
+}
+
 void AsaSqlTest::Run(const std::string& SQL) {
   const int32_t Code = Exec(*Session, SQL);
   ASSERT_EQ(0, Code) << SQL << ": " << Session->Sqlca()->sqlerrmc;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "AsaCallLog.h"
 #include "AsaFixture.h"
 
 namespace asatest {
@@ -17,6 +18,8 @@ class AsaSqlTest : public AsaTest {
 
   // A statement on Session that raises on server errors.
   vdb::TAsaSQL& NewSQL();
+  // The same, logging its library calls; on Session when S is null.
+  TLoggingSQL& NewLoggingSQL(vdb::TAsaSession* S = nullptr);
   // Runs a statement through the library directly and commits; fails the
   // test on an error.
   void Run(const std::string& SQL);

@@ -19,13 +19,6 @@ class AsaBlobTest : public AsaSqlTest {
     Run("create table b (id int primary key, memo long varchar, data long binary)");
     Run("insert into b values (1, 'abc', x'010203'), (2, null, null), (3, '" + std::string(1000, 'k') + "', null)");
   }
-  TLoggingSQL& NewLoggingSQL() {
-    Statements.push_back(std::make_unique<TLoggingSQL>(nullptr));
-    auto& Q = static_cast<TLoggingSQL&>(*Statements.back());
-    Q.SetSession(Session.get());
-    Q.SetWantExceptions(true);
-    return Q;
-  }
   static std::string Bytes(size_t Length) {
     std::string S(Length, '\0');
     for (size_t I = 0; I < Length; ++I) S[I] = static_cast<char>(I * 7 + I / 251);
@@ -113,6 +106,30 @@ TEST_F(AsaBlobTest, ValuesComeFromThePrefixOrThroughTheStream) {
       EXPECT_EQ(C.Null, Blob->IsNull());
       EXPECT_EQ(static_cast<int32_t>(C.Length), Blob->GetBlobSize());
     }
+  }
+}
+
+// An empty value is a value: it reads as empty, never as NULL, whether it
+// came with the row or through the stream.
+TEST_F(AsaBlobTest, EmptyLongValuesReadAsEmptyNotNull) {
+  Run("insert into b values (4, '', x'')");
+  for (int32_t BlobSize : {0, 100}) {
+    SCOPED_TRACE(BlobSize);
+    auto& Q = NewSQL();
+    Q.SetBlobSize(BlobSize);
+    ASSERT_TRUE(Q.OpenRead("select memo, data from b where id = 4", {}));
+    EXPECT_FALSE(Q.IsFieldNull("memo"));
+    EXPECT_FALSE(Q.IsFieldNull("data"));
+    const Variant Memo = Q.GetFieldValue("memo");
+    ASSERT_FALSE(vcl::VarIsNull(Memo));
+    EXPECT_EQ("", Memo.AsString());
+    const Variant Data = Q.GetFieldValue("data");
+    ASSERT_TRUE(vcl::VarIsArray(Data));
+    EXPECT_TRUE(vcl::VarArrayBytes(Data).empty());
+    vcl::TMemoryStream Target;
+    Q.BlobToStream("data", &Target);
+    EXPECT_EQ(0, Target.Size());
+    EXPECT_EQ(0, Q.BlobManager()->BlobByName("memo")->GetBlobSize());
   }
 }
 

@@ -24,13 +24,6 @@ class AsaChangesTest : public AsaSqlTest {
     Other.reset();
     AsaSqlTest::TearDown();
   }
-  TLoggingSQL& NewLoggingSQL() {
-    Statements.push_back(std::make_unique<TLoggingSQL>(nullptr));
-    auto& Q = static_cast<TLoggingSQL&>(*Statements.back());
-    Q.SetSession(Session.get());
-    Q.SetWantExceptions(true);
-    return Q;
-  }
   // A value as the second session reads it.
   Variant Seen(const std::string& SQL) {
     vdb::TAsaSQL Q(nullptr);

@@ -189,6 +189,44 @@ TEST_F(AsaFetchTest, TransIsolationOpensWithItsLevel) {
   }
 }
 
+// What the cursor kind, the access and the isolation level make of the
+// declare and open: the isolation goes to the server only when it is set.
+TEST_F(AsaFetchTest, CursorTypeAndIsolationChooseTheOpenFlags) {
+  struct {
+    vdb::TAsaCursorType Type;
+    vdb::TAsaTransIsolation Level;
+    bool Write;
+    uint32_t Flags;
+    int32_t Isolation;
+  } const Cases[] = {
+      {vdb::actDefault, vdb::atUnchanged, false, CUR_READONLY, 0},
+      {vdb::actDefault, vdb::atUnchanged, true, CUR_UPDATE, 0},
+      {vdb::actDynamicScroll, vdb::atUnchanged, false, CUR_READONLY, 0},
+      {vdb::actFixedScroll, vdb::atUnchanged, false, CUR_READONLY | CUR_FIXEDSCROLL, 0},
+      {vdb::actInsensitive, vdb::atUnchanged, true, CUR_UPDATE | CUR_INSENSITIVE, 0},
+      {vdb::actNoScroll, vdb::atUnchanged, false, CUR_READONLY | CUR_NOSCROLL, 0},
+      {vdb::actUnique, vdb::atUnchanged, false, CUR_READONLY | CUR_UNIQUE, 0},
+      {vdb::actDefault, vdb::atReadUncommitted, false, CUR_READONLY | CUR_ISOLATION, 0},
+      {vdb::actDefault, vdb::atReadCommitted, true, CUR_UPDATE | CUR_ISOLATION, 1},
+      {vdb::actDefault, vdb::atReapeatableRead, false, CUR_READONLY | CUR_ISOLATION, 2},
+      {vdb::actNoScroll, vdb::atSerializable, false, CUR_READONLY | CUR_NOSCROLL | CUR_ISOLATION, 3},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::to_string(C.Type) + " / " + std::to_string(C.Level) + (C.Write ? " for update" : ""));
+    auto& Q = NewLoggingSQL();
+    Q.SetCursorType(C.Type);
+    Q.SetTransIsolation(C.Level);
+    Log().Reset();
+    ASSERT_TRUE(C.Write ? Q.OpenWrite("select id from t", {}) : Q.OpenRead("select id from t", {}));
+    EXPECT_EQ(std::vector<uint32_t>{C.Flags}, Log().DeclareFlags);
+    ASSERT_EQ(1u, Log().Opens.size());
+    EXPECT_EQ(C.Flags, Log().Opens[0].first);
+    EXPECT_EQ(C.Isolation, Log().Opens[0].second);
+    Q.Close();
+    Session->Rollback();
+  }
+}
+
 }  // namespace
 }  // namespace asatest
 

@@ -39,6 +39,85 @@ TEST_F(AsaSqlTest, MemoParameterTravelsThroughAServerVariable) {
   EXPECT_EQ(static_cast<int64_t>(Big.size() + 1), Value("select length(memo) from m where id = 2").AsInt64());
 }
 
+// The statement's own error is what an execution reports, after its server
+// variable is gone.
+TEST_F(AsaSqlTest, FailingExecutionWithAMemoDropsItsVariableAndReportsItsError) {
+  Run("create table m (id int primary key, memo long varchar)");
+  Run("insert into m values (1, 'first')");
+  const std::string Big = Pattern(50000);
+  auto& Q = NewSQL();
+  Q.SetWantExceptions(false);
+  EXPECT_FALSE(Q.Execute("insert into m values (?, ?)", {Variant(1), Variant(Big)}));
+  EXPECT_GT(0, Q.LastErrorCode());
+  EXPECT_NE(std::string::npos, Q.LastError().find("UNIQUE")) << Q.LastError();
+  EXPECT_FALSE(VariableExists(*Session, "blobparam2"));
+  Q.SetWantExceptions(true);
+  EXPECT_THROW(Q.ExecutePrepared({Variant(1), Variant(Big)}), vdb::EAsaException);
+  EXPECT_FALSE(VariableExists(*Session, "blobparam2"));
+  // The same statement goes on working.
+  ASSERT_TRUE(Q.ExecutePrepared({Variant(2), Variant(Big)}));
+  EXPECT_EQ(static_cast<int64_t>(Big.size()), Value("select length(memo) from m where id = 2").AsInt64());
+}
+
+// A statement whose creation of one server variable the server refuses: the
+// create runs as a statement the server cannot execute.
+class TRefusingSQL : public vdb::TAsaSQL {
+ public:
+  using TAsaSQL::TAsaSQL;
+  static inline std::string Refused;  // the create statement to refuse
+
+  void InternalLoadLibraryProcs() override {
+    TAsaSQL::InternalLoadLibraryProcs();
+    vdb::TAsaSQLProcs& P = BoundProcs();
+    if (P.dbpp_execute_imm == &Immediate) return;
+    Real = P.dbpp_execute_imm;
+    P.dbpp_execute_imm = &Immediate;
+  }
+
+ private:
+  static inline dbpp_execute_imm_fn Real = nullptr;
+  static int32_t Immediate(SQLCA* Ca, const char* Text, uint32_t Kind) {
+    return Real(Ca, Refused == Text ? "select * from no_table_for_the_variable" : Text, Kind);
+  }
+};
+
+// The third entry's variable cannot be made: the statement does not run with
+// that value missing, and the variable made for the second is gone again.
+TEST_F(AsaSqlTest, ExecutionWhoseServerVariableCannotBeMadeDoesNotRun) {
+  Run("create table m (id int, a long varchar, b long varchar)");
+  const std::string Big = Pattern(20000);
+  TRefusingSQL Q(nullptr);
+  Q.SetSession(Session.get());
+  TRefusingSQL::Refused = "create variable blobparam3 long binary";
+  for (bool Exceptions : {false, true}) {
+    SCOPED_TRACE(Exceptions);
+    Q.SetWantExceptions(Exceptions);
+    if (Exceptions) {
+      EXPECT_THROW(Q.Execute("insert into m values (?, ?, ?)", {Variant(1), Variant(Big), Variant(Big)}),
+                   vdb::EAsaException);
+    } else {
+      EXPECT_FALSE(Q.Execute("insert into m values (?, ?, ?)", {Variant(1), Variant(Big), Variant(Big)}));
+      EXPECT_GT(0, Q.LastErrorCode());
+      EXPECT_NE(std::string::npos, Q.LastError().find("no_table_for_the_variable")) << Q.LastError();
+    }
+    EXPECT_FALSE(VariableExists(*Session, "blobparam2")) << "made for the statement, dropped again";
+    EXPECT_EQ(0, Value("select count(*) from m").AsInteger()) << "nothing stored without its value";
+  }
+  TRefusingSQL::Refused.clear();
+  ASSERT_TRUE(Q.Execute("insert into m values (?, ?, ?)", {Variant(1), Variant(Big), Variant(Big)}));
+  EXPECT_EQ(1, Value("select count(*) from m where a = b").AsInteger());
+
+  // A cursor parameter the same way: no open, no variable left.
+  TRefusingSQL::Refused = "create variable blobparam2 long binary";
+  Q.SetWantExceptions(false);
+  EXPECT_FALSE(Q.OpenRead("select id from m where a = ? and b = ?", {Variant(Big), Variant(Big)}));
+  EXPECT_FALSE(Q.Active());
+  EXPECT_FALSE(VariableExists(*Session, "blobparam1"));
+  TRefusingSQL::Refused.clear();
+  ASSERT_TRUE(Q.OpenRead("select id from m where a = ? and b = ?", {Variant(Big), Variant(Big)}));
+  EXPECT_EQ(1, Q.GetFieldValue(0).AsInteger());
+}
+
 TEST_F(AsaSqlTest, BlobParameterTravelsThroughAServerVariable) {
   Run("create table b (id int, data long binary)");
   std::vector<uint8_t> Data(40000);

@@ -21,13 +21,6 @@ class AsaScrollTest : public AsaSqlTest {
     ASSERT_EQ(0, Exec(S, Insert));
     ASSERT_EQ(0, Exec(S, "commit"));
   }
-  TLoggingSQL& NewLoggingSQL(vdb::TAsaSession* S = nullptr) {
-    Statements.push_back(std::make_unique<TLoggingSQL>(nullptr));
-    auto& Q = static_cast<TLoggingSQL&>(*Statements.back());
-    Q.SetSession(S != nullptr ? S : Session.get());
-    Q.SetWantExceptions(true);
-    return Q;
-  }
   static int Id(vdb::TAsaSQL& Q) { return Q.GetFieldValue("id").AsInteger(); }
 };
 

@@ -30,26 +30,32 @@ struct TRoundTrip {
   const char* Declared;
   Variant In;
   Variant Out;  // Empty: the same as In
+  // The host variable the value is bound as.
+  vdb::TVantorFieldTypes FieldType;
+  int32_t ExtType;
+  int32_t Size;
 };
 
 TEST_F(AsaSqlTest, EveryHostTypeRoundTripsThroughParametersAndFetch) {
   const TRoundTrip Cases[] = {
-      {"varchar(40)", Variant("text with 'quotes'"), {}},
-      {"varchar(40)", Variant(""), {}},
-      {"int", Variant(int32_t{-123456}), {}},
-      {"smallint", Variant(int16_t{-7}), Variant(int32_t{-7})},
-      {"bigint", Variant(static_cast<long long>(1) << 40), {}},
-      {"unsigned int", Variant(uint32_t{4000000000u}), Variant(static_cast<int32_t>(4000000000u))},
-      {"double", Variant(2.5e-3), {}},
-      {"decimal(19,4)", Variant(vcl::Currency::FromDouble(1234.5678)), Variant(1234.5678)},
-      {"decimal(15,2)", Variant(17.25), {}},
-      {"timestamp", Variant(At(2024, 2, 29, 13, 45, 30, 250)), {}},
-      {"timestamp", Variant(At(1850, 6, 1, 6, 0, 0)), {}},
-      {"date", Variant(At(2001, 12, 31)), {}},
-      {"time", Variant(vcl::TDateTime(vcl::EncodeTime(10, 30, 0, 0))), {}},
-      {"bit", Variant(true), {}},
-      {"bit", Variant(false), {}},
-      {"binary(10)", Bytes({1, 0, 2}), {}},
+      {"varchar(40)", Variant("text with 'quotes'"), {}, vdb::vtString, DT_STRING, 8193},
+      {"varchar(40)", Variant(""), {}, vdb::vtString, DT_STRING, 8193},
+      {"int", Variant(int32_t{-123456}), {}, vdb::vtInteger, DT_INT, 4},
+      {"smallint", Variant(int16_t{-7}), Variant(int32_t{-7}), vdb::vtInteger, DT_INT, 4},
+      {"bigint", Variant(static_cast<long long>(1) << 40), {}, vdb::vtInt64, DT_BIGINT, 8},
+      {"unsigned int", Variant(uint32_t{4000000000u}), Variant(static_cast<int32_t>(4000000000u)), vdb::vtFloat,
+       DT_DOUBLE, 8},
+      {"double", Variant(2.5e-3), {}, vdb::vtFloat, DT_DOUBLE, 8},
+      {"decimal(19,4)", Variant(vcl::Currency::FromDouble(1234.5678)), Variant(1234.5678), vdb::vtCurrency, DT_DOUBLE,
+       8},
+      {"decimal(15,2)", Variant(17.25), {}, vdb::vtFloat, DT_DOUBLE, 8},
+      {"timestamp", Variant(At(2024, 2, 29, 13, 45, 30, 250)), {}, vdb::vtDateTime, DT_TIMESTAMP_STRUCT, 14},
+      {"timestamp", Variant(At(1850, 6, 1, 6, 0, 0)), {}, vdb::vtDateTime, DT_TIMESTAMP_STRUCT, 14},
+      {"date", Variant(At(2001, 12, 31)), {}, vdb::vtDateTime, DT_TIMESTAMP_STRUCT, 14},
+      {"time", Variant(vcl::TDateTime(vcl::EncodeTime(10, 30, 0, 0))), {}, vdb::vtDateTime, DT_TIMESTAMP_STRUCT, 14},
+      {"bit", Variant(true), {}, vdb::vtBoolean, DT_BIT, 1},
+      {"bit", Variant(false), {}, vdb::vtBoolean, DT_BIT, 1},
+      {"binary(10)", Bytes({1, 0, 2}), {}, vdb::vtBinary, DT_BINARY, 32767},
   };
   for (size_t I = 0; I < std::size(Cases); ++I) {
     const TRoundTrip& C = Cases[I];
@@ -59,6 +65,10 @@ TEST_F(AsaSqlTest, EveryHostTypeRoundTripsThroughParametersAndFetch) {
     auto& Q = NewSQL();
     ASSERT_TRUE(Q.Execute("insert into " + Table + " values (?)", {C.In}));
     EXPECT_EQ(1, Q.RowsProcessed());
+    const vdb::TVantorFieldDef* Var = Q.ExecVars()->Items(0);
+    EXPECT_EQ(C.FieldType, Var->FieldType);
+    EXPECT_EQ(C.ExtType, Var->ExtType);
+    EXPECT_EQ(C.Size, Var->Size);
     ASSERT_TRUE(Q.OpenRead("select v from " + Table, {}));
     EXPECT_FALSE(Q.IsFieldNull(0));
     const Variant Got = Q.GetFieldValue(0);
