@@ -19,6 +19,19 @@ std::string EntryName(const sqlvar& V) {
   return std::string(V.sqlname.data, strnlen(V.sqlname.data, SQL_NAME_LENGTH));
 }
 
+// Whether a described column becomes a memo or a blob: such columns are
+// read through the cursor's current row and so fetch one row at a time.
+bool IsLongColumn(const sqlvar& V) {
+  switch (V.sqltype & DT_TYPES) {
+    case DT_LONGVARCHAR:
+    case DT_LONGBINARY: return true;
+    case DT_VARCHAR:
+    case DT_FIXCHAR:
+    case DT_STRING: return V.sqllen > kMaxShortString;
+    default: return false;
+  }
+}
+
 // Rows of a block that fit into one SQLDA with Columns entries a row.
 int32_t BlockRows(int32_t Wanted, int32_t Columns) {
   if (Columns <= 0) return std::max(Wanted, 1);
@@ -142,10 +155,8 @@ bool TAsaSQL::InternalDescribeOpen(bool AReadOnly) {
   const int32_t Columns = FFetchSqlda->sqld;
   DescribeCursor(static_cast<uint32_t>(Columns));
   bool LongColumn = false;
-  for (int32_t C = 0; C < Columns && C < FFetchSqlda->sqln; ++C) {
-    const int32_t Type = FFetchSqlda->sqlvar[C].sqltype & DT_TYPES;
-    LongColumn = LongColumn || Type == DT_LONGVARCHAR || Type == DT_LONGBINARY;
-  }
+  for (int32_t C = 0; C < Columns && C < FFetchSqlda->sqln; ++C)
+    LongColumn = LongColumn || IsLongColumn(FFetchSqlda->sqlvar[C]);
   FFetchCount = !AReadOnly || LongColumn ? 1 : BlockRows(FMaxFetchCount, Columns);
   if (FFetchCount > 1) DescribeCursor(static_cast<uint32_t>(Columns * FFetchCount));
   return BuildRowLayout(Columns, true);

@@ -133,6 +133,38 @@ TEST_F(AsaBlobTest, EmptyLongValuesReadAsEmptyNotNull) {
   }
 }
 
+// Character columns past 8192 are memos: every cursor over them fetches one
+// row at a time, also those described only at open, so that a value read
+// through the stream is the current row's.
+TEST_F(AsaBlobTest, LongCharacterColumnsFetchOneRowAtATime) {
+  Run("create table w (id int primary key, text varchar(9000))");
+  Run("insert into w values (1, '" + std::string(500, 'a') + "'), (2, '" + std::string(600, 'b') + "'), (3, '" +
+      std::string(700, 'c') + "')");
+  Run("create procedure p_w() begin select id, text from w order by id; end");
+  struct {
+    const char* SQL;
+    vdb::TAsaCursorType Type;
+  } const Cases[] = {
+      {"select id, text from w order by id", vdb::actDefault},
+      {"select id, text from w order by id", vdb::actUnique},
+      {"call p_w()", vdb::actDefault},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(std::string(C.SQL) + " / " + std::to_string(C.Type));
+    auto& Q = NewSQL();
+    Q.SetCursorType(C.Type);
+    ASSERT_TRUE(Q.OpenRead(C.SQL, {}));
+    EXPECT_EQ(vdb::vtMemo, Q.GetFieldType(1));
+    EXPECT_EQ(1, Q.FetchCount());
+    for (int Id = 1; Id <= 3; ++Id) {
+      SCOPED_TRACE(Id);
+      EXPECT_EQ(Id, Q.GetFieldValue("id").AsInteger());
+      EXPECT_EQ(std::string(400 + 100 * Id, static_cast<char>('a' + Id - 1)), Q.GetFieldValue("text").AsString());
+      EXPECT_EQ(Id < 3, Q.Next());
+    }
+  }
+}
+
 TEST_F(AsaBlobTest, StreamsAreEmptiedWhenTheRowChanges) {
   auto& Q = NewLoggingSQL();
   ASSERT_TRUE(Q.OpenRead("select id, memo from b order by id", {}));
