@@ -219,6 +219,18 @@ void DecodeTime(TDateTime DateTime, uint16_t& Hour, uint16_t& Min, uint16_t& Sec
   MSec = p.MSec;
 }
 
+void DecodeDateTime(TDateTime DateTime, uint16_t& Year, uint16_t& Month, uint16_t& Day, uint16_t& Hour,
+                    uint16_t& Min, uint16_t& Sec, uint16_t& MSec) {
+  const DateTimeParts p = Split(DateTime);
+  Year = p.Year;
+  Month = p.Month;
+  Day = p.Day;
+  Hour = p.Hour;
+  Min = p.Min;
+  Sec = p.Sec;
+  MSec = p.MSec;
+}
+
 int DayOfWeek(TDateTime DateTime) { return DateTimeToTimeStamp(DateTime).Date % 7 + 1; }
 
 TDateTime Now() {

@@ -56,6 +56,9 @@ TDateTime ComposeDateTime(TDateTime Date, TDateTime Time);
 void DecodeDate(TDateTime DateTime, uint16_t& Year, uint16_t& Month, uint16_t& Day);
 void DecodeTime(TDateTime DateTime, uint16_t& Hour, uint16_t& Min, uint16_t& Sec,
                 uint16_t& MSec);
+// Both at once, from one decoding of the value.
+void DecodeDateTime(TDateTime DateTime, uint16_t& Year, uint16_t& Month, uint16_t& Day, uint16_t& Hour,
+                    uint16_t& Min, uint16_t& Sec, uint16_t& MSec);
 // 1 = Sunday .. 7 = Saturday.
 int DayOfWeek(TDateTime DateTime);
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -128,6 +129,11 @@ TEST(DateUtilsTest, MillisecondsSurviveComposeAndDecode) {
         uint16_t h, n, s, z;
         vcl::DecodeTime(v, h, n, s, z);
         ASSERT_EQ(((h * 60 + n) * 60 + s) * 1000 + z, t);
+        // Decoded at once, date and time agree with the separate calls.
+        uint16_t y, m, d, y2, m2, d2, h2, n2, s2, z2;
+        vcl::DecodeDate(v, y, m, d);
+        vcl::DecodeDateTime(v, y2, m2, d2, h2, n2, s2, z2);
+        ASSERT_EQ(std::vector<int>({y, m, d, h, n, s, z}), std::vector<int>({y2, m2, d2, h2, n2, s2, z2})) << t;
       }
     }
   }

@@ -25,6 +25,16 @@ TEST_F(VdbsqlTest, InfoReportsEngineAndDatabase) {
   EXPECT_THAT(Old.Out, HasSubstr("engine name,shop\r\n"));
   EXPECT_THAT(Old.Out, HasSubstr("client library,dblib6.dll (version 6)\r\n"));
 
+  // Connection parameters of --params reach the connect string; bad ones
+  // fail with the server's error.
+  TRun Params = Run({Db, "--format", "csv", "--params", "eng=fromparams", "-c", "\\info"});
+  ASSERT_EQ(Params.Status, 0) << Params.Err;
+  EXPECT_THAT(Params.Out, HasSubstr("engine name,fromparams\r\n"));
+  TRun BadParams = Run({Db, "--params", "bogus", "-c", "\\info"});
+  EXPECT_EQ(BadParams.Status, 1);
+  EXPECT_THAT(BadParams.Err, HasSubstr("Error -95: "));
+  EXPECT_EQ(BadParams.Out, "");
+
   TRun Private = Run({Db, "--server", "--format", "csv", "-c", "\\info"});
   ASSERT_EQ(Private.Status, 0) << Private.Err;
   EXPECT_THAT(Private.Out, HasSubstr("database name,test\r\n"));
@@ -109,15 +119,13 @@ constexpr const char* kItems =
 TEST_F(VdbsqlTest, TablesAndProcsListTheCatalog) {
   Setup(kItems);
   TRun R = Run({Db, "--format", "csv", "-c", "\\tables", "-c", "\\procs"});
-  VDBSQL_SKIP_IF_UNSUPPORTED(R);
   ASSERT_EQ(R.Status, 0) << R.Err;
   EXPECT_THAT(R.Out, HasSubstr("user_name,table_name\r\n"));
   EXPECT_THAT(R.Out, HasSubstr("DBA,items\r\nDBA,notes\r\n"));
   EXPECT_THAT(R.Out, HasSubstr("user_name,proc_name\r\n"));
   EXPECT_THAT(R.Out, HasSubstr("DBA,vp_alert_receive\r\n"));
 
-  TRun Own = Setup("create procedure show_items() begin select id, name from items; end;\n");
-  VDBSQL_SKIP_IF_UNSUPPORTED(Own);
+  Setup("create procedure show_items() begin select id, name from items; end;\n");
   TRun Procs = Run({Db, "--format", "csv", "-c", "\\procs"});
   EXPECT_THAT(Procs.Out, HasSubstr("DBA,show_items\r\n"));
 }
@@ -126,7 +134,6 @@ TEST_F(VdbsqlTest, ColumnsListsTypesInColumnOrder) {
   Setup(kItems);
   TRun R = Run({Db, "--format", "csv", "-c", "\\columns items", "-c", "\\columns DBA.notes", "-c",
                 "\\columns nobody.items"});
-  VDBSQL_SKIP_IF_UNSUPPORTED(R);
   ASSERT_EQ(R.Status, 0) << R.Err;
   EXPECT_THAT(R.Out, HasSubstr("column_name,domain_name,width,scale,nulls,pkey\r\n"
                                "id,integer,4,0,N,Y\r\nname,varchar,20,0,N,N\r\nprice,numeric,8,2,Y,N\r\n"));
@@ -138,14 +145,12 @@ TEST_F(VdbsqlTest, ColumnsListsTypesInColumnOrder) {
 TEST_F(VdbsqlTest, ExplainAndModifyThroughTheCursor) {
   Setup(kItems);
   TRun Plan = Run({Db, "-c", "\\explain select name from items where id = 1"});
-  VDBSQL_SKIP_IF_UNSUPPORTED(Plan);
   ASSERT_EQ(Plan.Status, 0) << Plan.Err;
   EXPECT_NE(Plan.Out, "\n");
 
   TRun Modify = Run({Db, "--format", "csv", "-c",
                      "\\modify name='fine pen' price=2.25 select id, name, price from items where id = 1", "-c",
                      "select id, name, price from items order by id"});
-  VDBSQL_SKIP_IF_UNSUPPORTED(Modify);
   ASSERT_EQ(Modify.Status, 0) << Modify.Err;
   EXPECT_EQ(Modify.Out, "1 row modified through the cursor\nid,name,price\r\n1,fine pen,2.25\r\n2,ink,4.00\r\n");
 

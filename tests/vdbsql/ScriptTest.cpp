@@ -37,7 +37,6 @@ select cnt;
 TEST_F(VdbsqlTest, ScriptWithProcedureBodiesRunsEveryStatement) {
   const std::string Script = WriteFile("shop.sql", kShopScript);
   TRun R = Run({Db, "--format", "csv", "-f", Script});
-  VDBSQL_SKIP_IF_UNSUPPORTED(R);
   ASSERT_EQ(R.Status, 0) << R.Err;
   EXPECT_EQ(R.Out,
             "a,a2\r\n1,2\r\n2,4\r\n"
@@ -47,7 +46,6 @@ TEST_F(VdbsqlTest, ScriptWithProcedureBodiesRunsEveryStatement) {
 
   // The procedure and the function are in the catalog.
   TRun Later = Run({Db, "--format", "csv", "-c", "\\procs"});
-  VDBSQL_SKIP_IF_UNSUPPORTED(Later);
   ASSERT_EQ(Later.Status, 0) << Later.Err;
   EXPECT_THAT(Later.Out, HasSubstr("DBA,both_sets\r\n"));
   EXPECT_THAT(Later.Out, HasSubstr("DBA,twice\r\n"));

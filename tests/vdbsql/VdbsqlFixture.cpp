@@ -50,15 +50,8 @@ std::string VdbsqlTest::WriteFile(const std::string& Name, const std::string& Te
 
 TRun VdbsqlTest::Setup(const std::string& Script) {
   TRun R = Run({Db, "-f", WriteFile("setup.sql", Script)});
-  if (!Unsupported(R)) {
-    EXPECT_EQ(R.Status, 0) << R.Err;
-  }
+  EXPECT_EQ(R.Status, 0) << R.Err;
   return R;
-}
-
-bool Unsupported(const TRun& R) {
-  return R.Err.find(" is not supported yet") != std::string::npos ||
-         R.Err.find(" not implemented (0AQ52)") != std::string::npos;
 }
 
 TRun VdbsqlTest::Run(const std::vector<std::string>& Args, const TRunOptions& Options) {

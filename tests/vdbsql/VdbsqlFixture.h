@@ -44,11 +44,4 @@ class VdbsqlTest : public ::testing::Test {
   std::string Db;   // Dir + "test.db", created
 };
 
-// Whether the run met a part of the components that is not built yet (the
-// error texts of those stubs); such a test is skipped, not failed.
-bool Unsupported(const TRun& R);
-
-#define VDBSQL_SKIP_IF_UNSUPPORTED(R) \
-  if (::vdbsqltest::Unsupported(R)) GTEST_SKIP() << "not built yet: " << (R).Err
-
 }  // namespace vdbsqltest

@@ -59,7 +59,7 @@ class TTableWriter : public TResultWriter {
   static constexpr size_t kSampleRows = 1000;  // rows held back to size the columns
   static constexpr size_t kBinaryShown = 16;   // bytes of a binary value shown in full
 
-  void CellText(const vcl::Variant& V, size_t Column, std::string& Out) const {
+  void CellText(const vcl::Variant& V, size_t Column, std::string& Out) {
     if (IsNull(V)) {
       Out = FNullText;
       return;
@@ -74,10 +74,14 @@ class TTableWriter : public TResultWriter {
         Out = HexText(Bytes);
       return;
     }
-    std::string Text = PlainText(V, Type, FColumns[Column].Decimals);
     Out.clear();
+    AppendPlainText(Out, V, Type, FColumns[Column].Decimals);
     // Line breaks and tabs would tear the table apart.
-    for (char C : Text) {
+    static constexpr TCharSet kBreaks("\n\r\t");
+    if (!kBreaks.AnyIn(Out)) return;
+    FCell.swap(Out);
+    Out.clear();
+    for (char C : FCell) {
       if (C == '\n') Out += "\\n";
       else if (C == '\r') Out += "\\r";
       else if (C == '\t') Out += "\\t";
@@ -110,7 +114,8 @@ class TTableWriter : public TResultWriter {
     FLine.clear();
     for (size_t I = 0; I < Cells.size(); ++I) {
       if (I > 0) FLine += " | ";
-      const size_t Pad = FWidths[I] > DisplayWidth(Cells[I]) ? FWidths[I] - DisplayWidth(Cells[I]) : 0;
+      const size_t Width = DisplayWidth(Cells[I]);
+      const size_t Pad = FWidths[I] > Width ? FWidths[I] - Width : 0;
       const bool Right = !Header && IsNumericType(FColumns[I].Type);
       const bool Last = I + 1 == Cells.size();
       if (Right) FLine.append(Pad, ' ');
@@ -154,7 +159,9 @@ class TCsvWriter : public TResultWriter {
       if (IsNull(Values[I])) {
         if (!FNullText.empty()) AppendField(FNullText, false);
       } else {
-        AppendField(PlainText(Values[I], FColumns[I].Type, FColumns[I].Decimals), true);
+        FCell.clear();
+        AppendPlainText(FCell, Values[I], FColumns[I].Type, FColumns[I].Decimals);
+        AppendField(FCell, true);
       }
     }
     FLine += "\r\n";
@@ -163,7 +170,8 @@ class TCsvWriter : public TResultWriter {
 
  private:
   void AppendField(const std::string& Text, bool QuoteEmpty) {
-    const bool Quote = (Text.empty() && QuoteEmpty) || Text.find_first_of(",\"\r\n") != std::string::npos;
+    static constexpr TCharSet kQuoted(",\"\r\n");
+    const bool Quote = (Text.empty() && QuoteEmpty) || kQuoted.AnyIn(Text);
     if (!Quote) {
       FLine += Text;
       return;
@@ -202,7 +210,11 @@ class TTsvWriter : public TResultWriter {
       if (I > 0) FLine += '\t';
       // The NULL text goes out as given, so that "\N" can stand for NULL.
       if (IsNull(Values[I])) FLine += FNullText;
-      else AppendField(PlainText(Values[I], FColumns[I].Type, FColumns[I].Decimals));
+      else {
+        FCell.clear();
+        AppendPlainText(FCell, Values[I], FColumns[I].Type, FColumns[I].Decimals);
+        AppendField(FCell);
+      }
     }
     FLine += '\n';
     Write(FLine);
@@ -210,6 +222,11 @@ class TTsvWriter : public TResultWriter {
 
  private:
   void AppendField(const std::string& Text) {
+    static constexpr TCharSet kEscaped("\\\t\n\r");
+    if (!kEscaped.AnyIn(Text)) {
+      FLine += Text;
+      return;
+    }
     for (char C : Text) {
       switch (C) {
         case '\\': FLine += "\\\\"; break;
@@ -243,7 +260,7 @@ class TJsonWriter : public TResultWriter {
     FLine.clear();
     for (size_t I = 0; I < Values.size(); ++I) {
       FLine += FKeys[I];
-      AppendJsonValue(FLine, Values[I], FColumns[I].Type, FColumns[I].Decimals);
+      AppendJsonValue(FLine, Values[I], FColumns[I].Type, FColumns[I].Decimals, FCell);
     }
     FLine += Values.empty() ? "{}\n" : "}\n";
     Write(FLine);

@@ -49,6 +49,7 @@ class TResultWriter {
   std::vector<TResultColumn> FColumns;  // of the current result
   int64_t FRowCount = 0;                // rows of the current result so far
   std::string FLine;                    // scratch line, reused row after row
+  std::string FCell;                    // scratch value text, reused the same way
 };
 
 std::unique_ptr<TResultWriter> CreateResultWriter(TOutputFormat Format, std::FILE* Out, const std::string& NullText,

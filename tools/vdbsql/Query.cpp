@@ -4,13 +4,7 @@
 
 #include "Shell.h"
 
-#if __has_include("asa/VdbAsa.SQL.h")
-#define VDBSQL_HAVE_ASASQL 1
-#endif
-
 namespace vdbsql {
-
-#ifdef VDBSQL_HAVE_ASASQL
 
 using vdb::TAsaSQL;
 
@@ -23,6 +17,15 @@ namespace {
 std::unique_ptr<TAsaSQL> NewQuery(vdb::TAsaSession& Session) {
   auto Q = std::make_unique<TAsaSQL>(nullptr);
   Q->SetSession(&Session);
+  return Q;
+}
+
+// The results are read once from first to last row: a forward-only cursor
+// streams them from the server instead of keeping every row it has read
+// for scrolling back.
+std::unique_ptr<TAsaSQL> NewReadQuery(vdb::TAsaSession& Session) {
+  auto Q = NewQuery(Session);
+  Q->SetCursorType(vdb::actNoScroll);
   return Q;
 }
 
@@ -52,7 +55,7 @@ bool IsCall(const std::string& SQL) {
 }  // namespace
 
 bool TQueryRunner::RunStatement(const std::string& SQL) {
-  if (!FQuery) FQuery = NewQuery(FShell.Session());
+  if (!FQuery) FQuery = NewReadQuery(FShell.Session());
   TAsaSQL& Q = *FQuery;
   vdb::TAsaSession& S = FShell.Session();
   // One prepare serves both uses: the described columns tell a query from
@@ -82,7 +85,7 @@ bool TQueryRunner::RunStatement(const std::string& SQL) {
 }
 
 bool TQueryRunner::RunQuery(const std::string& SQL, const std::vector<vcl::Variant>& Values) {
-  auto Q = NewQuery(FShell.Session());
+  auto Q = NewReadQuery(FShell.Session());
   vdb::TVantorValues V(Values.begin(), Values.end());
   if (!Q->PrepareOpen(SQL)) {
     FShell.ReportError();
@@ -221,27 +224,5 @@ bool TQueryRunner::ModifyRows(const std::string& SQL, const std::vector<TAssignm
   Q->Close();
   return true;
 }
-
-#else  // TAsaSQL not built yet: everything but statements works.
-}  // namespace vdbsql
-namespace vdb {
-class TAsaSQL {};
-}  // namespace vdb
-namespace vdbsql {
-
-TQueryRunner::TQueryRunner(TShell& Shell) : FShell(Shell) {}
-TQueryRunner::~TQueryRunner() = default;
-
-bool TQueryRunner::RunStatement(const std::string&) {
-  FShell.ReportError("statements need TAsaSQL, which this build lacks");
-  return false;
-}
-bool TQueryRunner::RunQuery(const std::string& SQL, const std::vector<vcl::Variant>&) { return RunStatement(SQL); }
-bool TQueryRunner::Explain(const std::string& SQL, std::string&) { return RunStatement(SQL); }
-bool TQueryRunner::ModifyRows(const std::string& SQL, const std::vector<TAssignment>&, int64_t&) {
-  return RunStatement(SQL);
-}
-
-#endif
 
 }  // namespace vdbsql

@@ -159,6 +159,9 @@ bool TShell::Connect() {
   FSession->SetLoginEngineName(FOptions.Engine);
   FSession->SetClientParams(Params);
   FSession->SetServerType(FOptions.Server ? vdb::stServer : vdb::stClient);
+  // The printers count the rows themselves; an exact count at every open
+  // would run each query twice.
+  FSession->SetWantRowCounts(false);
   InstallEvents();
   try {
     FSession->Open();
@@ -277,8 +280,11 @@ int TShell::RunPrompt() {
     }
     for (const TScriptItem& Item : Items) {
       Input->AddHistory(Item.Meta ? "\\" + Item.Text : Item.Text + ";");
+      // A Ctrl-C that came before the statement could start drops it and
+      // the rest of the line, as one during the statement would.
+      if (InterruptWaiting()) break;
       RunItem(Item);
-      if (FQuit || InterruptWaiting()) break;  // the rest of the line is dropped
+      if (FQuit || InterruptWaiting()) break;
     }
     Items.clear();
     if (R == rrEnd) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "rtl/DateUtils.h"
 
@@ -66,49 +65,112 @@ bool IsNumericType(TVantorFieldTypes Type) {
 
 bool IsBinaryType(TVantorFieldTypes Type) { return Type == vdb::vtBinary || Type == vdb::vtBlob; }
 
-std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
+namespace {
+
+// Appends Value in C notation, without a locale or a format string.
+template <typename T>
+void AppendNumber(std::string& Out, T Value) {
+  char Buf[32];
+  auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
+  Out.append(Buf, R.ptr);
+}
+
+// Appends Value as Width digits with leading zeros.
+void AppendDigits(std::string& Out, unsigned Value, int Width) {
+  char Buf[8];
+  for (int I = Width - 1; I >= 0; --I) {
+    Buf[I] = static_cast<char>('0' + Value % 10);
+    Value /= 10;
+  }
+  Out.append(Buf, static_cast<size_t>(Width));
+}
+
+void AppendDate(std::string& Out, unsigned Year, unsigned Month, unsigned Day) {
+  AppendDigits(Out, Year, 4);
+  Out += '-';
+  AppendDigits(Out, Month, 2);
+  Out += '-';
+  AppendDigits(Out, Day, 2);
+}
+
+void AppendTime(std::string& Out, unsigned Hour, unsigned Min, unsigned Sec, unsigned MSec) {
+  AppendDigits(Out, Hour, 2);
+  Out += ':';
+  AppendDigits(Out, Min, 2);
+  Out += ':';
+  AppendDigits(Out, Sec, 2);
+  if (MSec != 0) {
+    Out += '.';
+    AppendDigits(Out, MSec, 3);
+  }
+}
+
+}  // namespace
+
+void AppendPlainText(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
   // A value that already arrives as text (a driver's own rendering) is kept.
-  const bool Text = vcl::VarIsStr(Value);
+  if (vcl::VarIsStr(Value) && Type != vdb::vtBoolean && !IsBinaryType(Type)) {
+    Out += Value.AsString();
+    return;
+  }
   switch (Type) {
     case vdb::vtInteger:
     case vdb::vtInt64:
-      return Text ? Value.AsString() : std::to_string(Value.AsInt64());
-    case vdb::vtFloat:
-      if (Text) return Value.AsString();
-      if (Decimals > 0 && Decimals <= 30 && std::isfinite(Value.AsDouble())) {
+      AppendNumber(Out, Value.AsInt64());
+      return;
+    case vdb::vtFloat: {
+      const double D = Value.AsDouble();
+      if (Decimals > 0 && Decimals <= 30 && std::isfinite(D)) {
         char Buf[384];
-        std::snprintf(Buf, sizeof Buf, "%.*f", static_cast<int>(Decimals), Value.AsDouble());
-        return Buf;
+        auto R = std::to_chars(Buf, Buf + sizeof Buf, D, std::chars_format::fixed, Decimals);
+        Out.append(Buf, R.ptr);
+      } else {
+        AppendNumber(Out, D);
       }
-      return FloatText(Value.AsDouble());
+      return;
+    }
     case vdb::vtCurrency: {
-      if (Text) return Value.AsString();
-      if (Decimals <= 0) return vcl::CurrToStr(Value.AsCurrency());
+      if (Decimals <= 0) {
+        Out += vcl::CurrToStr(Value.AsCurrency());
+        return;
+      }
       // Exact from the scaled amount: four decimals, then cut or padded.
       const int64_t Scaled = Value.AsCurrency().Val;
       const uint64_t Abs = Scaled < 0 ? 0 - static_cast<uint64_t>(Scaled) : static_cast<uint64_t>(Scaled);
-      char Buf[48];
-      std::snprintf(Buf, sizeof Buf, "%s%llu.%04llu", Scaled < 0 ? "-" : "",
-                    static_cast<unsigned long long>(Abs / 10000), static_cast<unsigned long long>(Abs % 10000));
-      std::string Out = Buf;
+      if (Scaled < 0) Out += '-';
+      AppendNumber(Out, Abs / 10000);
+      Out += '.';
+      AppendDigits(Out, static_cast<unsigned>(Abs % 10000), 4);
       if (Decimals < 4) Out.resize(Out.size() - static_cast<size_t>(4 - Decimals));
       else Out.append(static_cast<size_t>(std::min<int32_t>(Decimals, 30) - 4), '0');
-      return Out;
+      return;
     }
     case vdb::vtBoolean:
-      return Value.AsBoolean() ? "1" : "0";
+      Out += Value.AsBoolean() ? '1' : '0';
+      return;
     case vdb::vtDate:
-      return Text ? Value.AsString() : vcl::DateToStr(Value.AsDateTime());
     case vdb::vtTime:
-      return Text ? Value.AsString() : vcl::TimeToStr(Value.AsDateTime());
-    case vdb::vtDateTime:
-      return Text ? Value.AsString() : vcl::DateTimeToStr(Value.AsDateTime());
+    case vdb::vtDateTime: {
+      uint16_t Year, Month, Day, Hour, Min, Sec, MSec;
+      vcl::DecodeDateTime(Value.AsDateTime(), Year, Month, Day, Hour, Min, Sec, MSec);
+      if (Type != vdb::vtTime) AppendDate(Out, Year, Month, Day);
+      if (Type == vdb::vtDateTime) Out += ' ';
+      if (Type != vdb::vtDate) AppendTime(Out, Hour, Min, Sec, MSec);
+      return;
+    }
     case vdb::vtBinary:
     case vdb::vtBlob:
-      return HexText(BytesOf(Value));
+      Out += HexText(BytesOf(Value));
+      return;
     default:
-      return vcl::VarIsArray(Value) ? BytesOf(Value) : vcl::VarToStr(Value);
+      Out += vcl::VarIsArray(Value) ? BytesOf(Value) : vcl::VarToStr(Value);
   }
+}
+
+std::string PlainText(const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
+  std::string Out;
+  AppendPlainText(Out, Value, Type, Decimals);
+  return Out;
 }
 
 namespace {
@@ -126,10 +188,29 @@ size_t Utf8Sequence(std::string_view S, size_t P) {
 
 }  // namespace
 
+namespace {
+
+// The printable ASCII characters a JSON string holds as they are.
+constexpr TCharSet kJsonPlain = [] {
+  std::string_view All =
+      " !#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[]^_`abcdefghijklmnopqrstuvwxyz{|}~\x7f";
+  return TCharSet(All);
+}();
+
+}  // namespace
+
 void AppendJsonString(std::string& Out, std::string_view Text) {
   static const char kDigits[] = "0123456789abcdef";
   Out += '"';
   for (size_t I = 0; I < Text.size();) {
+    // Plain ASCII goes over as one run.
+    size_t Run = I;
+    while (Run < Text.size() && kJsonPlain.In(Text[Run])) ++Run;
+    if (Run > I) {
+      Out.append(Text.substr(I, Run - I));
+      I = Run;
+      continue;
+    }
     const unsigned char C = Text[I];
     if (C >= 0x80) {
       if (size_t Len = Utf8Sequence(Text, I)) {
@@ -165,7 +246,8 @@ void AppendJsonString(std::string& Out, std::string_view Text) {
   Out += '"';
 }
 
-void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals) {
+void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTypes Type, int32_t Decimals,
+                     std::string& Scratch) {
   if (vcl::VarIsNull(Value) || vcl::VarIsEmpty(Value)) {
     Out += "null";
     return;
@@ -175,12 +257,12 @@ void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTy
     case vdb::vtInt64:
     case vdb::vtCurrency:
       if (vcl::VarIsStr(Value)) break;
-      Out += PlainText(Value, Type, Decimals);
+      AppendPlainText(Out, Value, Type, Decimals);
       return;
     case vdb::vtFloat: {
       if (vcl::VarIsStr(Value)) break;
-      const double D = Value.AsDouble();
-      Out += std::isfinite(D) ? PlainText(Value, Type, Decimals) : "null";
+      if (std::isfinite(Value.AsDouble())) AppendPlainText(Out, Value, Type, Decimals);
+      else Out += "null";
       return;
     }
     case vdb::vtBoolean:
@@ -193,7 +275,9 @@ void AppendJsonValue(std::string& Out, const vcl::Variant& Value, TVantorFieldTy
     default:
       break;
   }
-  AppendJsonString(Out, PlainText(Value, Type));
+  Scratch.clear();
+  AppendPlainText(Scratch, Value, Type);
+  AppendJsonString(Out, Scratch);
 }
 
 size_t DisplayWidth(std::string_view Text) {
