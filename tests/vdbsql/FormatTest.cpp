@@ -54,6 +54,13 @@ TEST_F(FormatTest, Csv) {
             "3,0,0,-1,-0.1,0.00,0.0000,\"\",x,tab\tand \\ back,0001-01-01,00:00:00,1999-12-31 23:59:59,0,0x\r\n");
 }
 
+TEST_F(FormatTest, CsvIsTheDefaultOffATerminal) {
+  // stdout is a pipe here; the table default on a terminal is in TerminalTest.
+  TRun R = Run({Db, "-c", "select 1 as a, null as b, 'x,y' as c", "-c", "create table more (a integer)"});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Out, "a,b,c\r\n1,,\"x,y\"\r\n") << "no row count after a statement outside the table format";
+}
+
 TEST_F(FormatTest, Tsv) {
   // The NULL text goes out as given; backslashes in values are doubled.
   EXPECT_EQ(Output({"--format", "tsv", "--null", "\\N"}),
