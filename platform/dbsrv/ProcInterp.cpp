@@ -125,7 +125,9 @@ TProcCallResult TProcInterpreter::CallAt(std::string_view Owner, std::string_vie
   } guard{SharedDepth};
   if (SharedDepth) ++*SharedDepth;
   TStoredProcedure stored;
-  if (!FindProcedure(FDb, Owner, Name, FUserId, stored, Step)) throw ServerError(errProcedureNotFound, Name);
+  TStepFn lookupStep;
+  if (Step) lookupStep = [this](sqlite3_stmt* st) { return Step(st, {}); };
+  if (!FindProcedure(FDb, Owner, Name, FUserId, stored, lookupStep)) throw ServerError(errProcedureNotFound, Name);
   bool builtin = IsBuiltinProcedure(stored.Name);
   if (builtin && !OnBuiltin) throw ServerError(errNotImplemented, stored.Name);
   TDialectResult parsed = ParseStatement(stored.Definition);
@@ -214,12 +216,12 @@ TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) 
     }
     case psSelectInto: {
       StmtPtr st(Prepare(S.Sql.Sql));
-      Bind(st.get(), S.Sql, F);
-      if (DoStep(st.get()) != SQLITE_ROW) return flNext;  // no row: the targets keep their values
+      std::vector<SqlValue> bound = Bind(st.get(), S.Sql, F);
+      if (DoStep(st.get(), bound) != SQLITE_ROW) return flNext;  // no row: the targets keep their values
       std::vector<OwnedValue> row;
       int n = std::min<int>(sqlite3_column_count(st.get()), static_cast<int>(S.Targets.size()));
       for (int c = 0; c < n; ++c) row.emplace_back(ColumnValue(st.get(), c));
-      if (DoStep(st.get()) == SQLITE_ROW) throw ServerError(errSelectManyRows);
+      if (DoStep(st.get(), bound) == SQLITE_ROW) throw ServerError(errSelectManyRows);
       for (int c = 0; c < n; ++c) F.Var(S.Targets[static_cast<size_t>(c)]) = std::move(row[static_cast<size_t>(c)]);
       return flNext;
     }
@@ -271,14 +273,16 @@ TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) 
         }
       }
       StmtPtr st(Prepare(S.Sql.Sql));
-      Bind(st.get(), S.Sql, F);
+      // The rows a result set collects change no variable, so the bound
+      // values stay valid through the loop.
+      std::vector<SqlValue> bound = Bind(st.get(), S.Sql, F);
       TProcResultSet* rs = nullptr;
       int columns = sqlite3_column_count(st.get());
       if (S.IsResultSet) {
         rs = &F.ResultSets->emplace_back();
         for (int c = 0; c < columns; ++c) rs->Columns.emplace_back(sqlite3_column_name(st.get(), c));
       }
-      while (DoStep(st.get()) == SQLITE_ROW) {
+      while (DoStep(st.get(), bound) == SQLITE_ROW) {
         if (!rs) continue;
         auto& row = rs->Rows.emplace_back();
         for (int c = 0; c < columns; ++c) row.emplace_back(ColumnValue(st.get(), c));
@@ -308,24 +312,28 @@ TProcInterpreter::TFlow TProcInterpreter::RunOne(const TProcStmt& S, TFrame& F) 
 OwnedValue TProcInterpreter::Evaluate(const TDialectExpr& E, TFrame& F) {
   if (E.IsVariableRef()) return F.Var(E.Slots[0].Variable);
   StmtPtr st(Prepare("SELECT " + E.Sql));
-  Bind(st.get(), E, F);
-  if (DoStep(st.get()) != SQLITE_ROW) return {};
+  std::vector<SqlValue> bound = Bind(st.get(), E, F);
+  if (DoStep(st.get(), bound) != SQLITE_ROW) return {};
   return OwnedValue(ColumnValue(st.get(), 0));
 }
 
 bool TProcInterpreter::IsTrue(const TDialectExpr& E, TFrame& F) {
   StmtPtr st(Prepare("SELECT CASE WHEN (" + E.Sql + ") THEN 1 ELSE 0 END"));
-  Bind(st.get(), E, F);
-  return DoStep(st.get()) == SQLITE_ROW && sqlite3_column_int(st.get(), 0) != 0;
+  std::vector<SqlValue> bound = Bind(st.get(), E, F);
+  return DoStep(st.get(), bound) == SQLITE_ROW && sqlite3_column_int(st.get(), 0) != 0;
 }
 
-void TProcInterpreter::Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F) {
+std::vector<SqlValue> TProcInterpreter::Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F) {
+  std::vector<SqlValue> bound;
+  bound.reserve(E.Slots.size());
   for (size_t i = 0; i < E.Slots.size(); ++i) {
     const TParamSlot& slot = E.Slots[i];
     // A body has no host variables of its own; only variables are bound.
     if (slot.Kind != slVariable) throw ServerError(errNotEnoughValues);
-    BindValue(St, static_cast<int>(i + 1), F.Var(slot.Variable).View());
+    bound.push_back(F.Var(slot.Variable).View());
+    BindValue(St, static_cast<int>(i + 1), bound.back());
   }
+  return bound;
 }
 
 sqlite3_stmt* TProcInterpreter::Prepare(const std::string& Sql) {
@@ -348,8 +356,8 @@ sqlite3_stmt* TProcInterpreter::Prepare(const std::string& Sql) {
   return st;
 }
 
-int TProcInterpreter::DoStep(sqlite3_stmt* St) {
-  if (Step) return Step(St);
+int TProcInterpreter::DoStep(sqlite3_stmt* St, std::span<const SqlValue> Bound) {
+  if (Step) return Step(St, Bound);
   int rc = sqlite3_step(St);
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowSqlite(FDb, rc);
   return rc;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,8 +62,10 @@ class TProcInterpreter {
   TProcInterpreter(sqlite3* Db, int32_t UserId) : FDb(Db), FUserId(UserId) {}
 
   /// Steps a statement; answers SQLITE_ROW or SQLITE_DONE, throws otherwise.
-  /// The default steps directly; a connection passes its own Step.
-  std::function<int(sqlite3_stmt*)> Step;
+  /// Bound holds the values bound to the statement's parameters, in order, so
+  /// that a change is recorded with them exactly. The default steps directly;
+  /// a connection passes its own Step.
+  std::function<int(sqlite3_stmt*, std::span<const SqlValue> Bound)> Step;
   /// Receives `message ... to client` texts.
   std::function<void(MessageType Type, std::string_view Text)> OnMessage;
   /// Carries out the server's own procedures (IsBuiltinProcedure); without it
@@ -94,9 +97,11 @@ class TProcInterpreter {
   TFlow RunOne(const TProcStmt& S, TFrame& F);
   OwnedValue Evaluate(const TDialectExpr& E, TFrame& F);
   bool IsTrue(const TDialectExpr& E, TFrame& F);
-  void Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F);
+  // Binds the variables E's parameters name; answers the values bound, which
+  // stay valid while the variables keep their values.
+  std::vector<SqlValue> Bind(sqlite3_stmt* St, const TDialectExpr& E, TFrame& F);
   sqlite3_stmt* Prepare(const std::string& Sql);
-  int DoStep(sqlite3_stmt* St);
+  int DoStep(sqlite3_stmt* St, std::span<const SqlValue> Bound);
 
   sqlite3* FDb;
   int32_t FUserId;

@@ -183,7 +183,7 @@ void SqlSession::ResolveCallee(PreparedStatement& statement) {
 
 TProcInterpreter SqlSession::Interpreter() {
   TProcInterpreter interp(conn_.Handle(), conn_.UserId());
-  interp.Step = [this](sqlite3_stmt* st) { return conn_.Step(st); };
+  interp.Step = [this](sqlite3_stmt* st, std::span<const SqlValue> bound) { return conn_.Step(st, bound); };
   interp.OnMessage = [this](MessageType type, std::string_view text) { conn_.Message(type, text); };
   interp.OnBuiltin = [this](const TProcDefinition& def, std::vector<OwnedValue>& args, OwnedValue& ret) {
     RunAlertProcedure(conn_, def.Name, args, ret);

@@ -284,20 +284,22 @@ TEST_F(ValuesTest, ServerVariablesStandForValues) {
 // The transaction log is the record a copy of the database is brought up to
 // date from: values given through host variables replay exactly as they
 // were bound, doubles to the last bit and bytes that are no text included.
-TEST_F(ValuesTest, TheTransactionLogReplaysBoundValuesExactly) {
-  // A copy as the database stands before the log's records.
-  const std::string Copy = dir.File("copy.db");
+// A copy of the database as it stands now, before the log's later records.
+sqlite3* CopyOfDatabase(const std::string& Db, const std::string& Copy) {
   sqlite3* H = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(Copy.c_str(), &H));
-  {
-    sqlite3* Source = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(db.c_str(), &Source, SQLITE_OPEN_READONLY, nullptr));
-    sqlite3_backup* B = sqlite3_backup_init(H, "main", Source, "main");
-    ASSERT_NE(nullptr, B);
-    EXPECT_EQ(SQLITE_DONE, sqlite3_backup_step(B, -1));
-    sqlite3_backup_finish(B);
-    sqlite3_close(Source);
-  }
+  EXPECT_EQ(SQLITE_OK, sqlite3_open(Copy.c_str(), &H));
+  sqlite3* Source = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(Db.c_str(), &Source, SQLITE_OPEN_READONLY, nullptr));
+  sqlite3_backup* B = sqlite3_backup_init(H, "main", Source, "main");
+  EXPECT_NE(nullptr, B);
+  EXPECT_EQ(SQLITE_DONE, sqlite3_backup_step(B, -1));
+  sqlite3_backup_finish(B);
+  sqlite3_close(Source);
+  return H;
+}
+
+TEST_F(ValuesTest, TheTransactionLogReplaysBoundValuesExactly) {
+  sqlite3* H = CopyOfDatabase(db, dir.File("copy.db"));
   Exec("create table w(d double, s varchar(20), b long binary, i bigint, z int)");
   Exec("commit");
   Da in(lib, 5);
@@ -326,6 +328,29 @@ TEST_F(ValuesTest, TheTransactionLogReplaysBoundValuesExactly) {
   EXPECT_STREQ("000127FF", reinterpret_cast<const char*>(sqlite3_column_text(St, 2)));
   EXPECT_EQ(I, sqlite3_column_int64(St, 3));
   EXPECT_EQ(1, sqlite3_column_int(St, 4));
+  EXPECT_EQ(SQLITE_DONE, sqlite3_step(St));
+  sqlite3_finalize(St);
+  sqlite3_close(H);
+}
+
+// Statements of a procedure body bind the body's variables; the log records
+// them with those values, as it does host values.
+TEST_F(ValuesTest, TheTransactionLogReplaysProcedureVariablesExactly) {
+  sqlite3* H = CopyOfDatabase(db, dir.File("copy.db"));
+  Exec("create table w(d double, s long varchar)");
+  Exec("create procedure p_store() begin declare v double; declare t long varchar; "
+       "set v = 0.1 + 0.2; set t = 'it''s ' || x'00ff'; insert into w values (v, t) end");
+  Exec("call p_store()");
+  ASSERT_EQ(0, lib.dbpp_commit(&client->ca, 0));
+
+  vdbsrv::TransactionLog::Replay(H, dir.File("test.log"));
+  sqlite3_stmt* St = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(H, "select d, hex(s) from w", -1, &St, nullptr));
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(St));
+  const double Back = sqlite3_column_double(St, 0);
+  const double D = 0.1 + 0.2;
+  EXPECT_EQ(0, std::memcmp(&Back, &D, sizeof D)) << Back;
+  EXPECT_STREQ("6974277320", std::string(reinterpret_cast<const char*>(sqlite3_column_text(St, 1))).substr(0, 10).c_str());
   EXPECT_EQ(SQLITE_DONE, sqlite3_step(St));
   sqlite3_finalize(St);
   sqlite3_close(H);
