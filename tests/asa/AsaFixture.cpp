@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <random>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include "dbsrv/Catalog.h"
@@ -77,6 +78,30 @@ int32_t AsaTest::AdaptersInUse() {
 }
 
 bool AsaTest::EngineRunning(const std::string& Name) { return vdbsrv::Server::Instance().EngineRunning(Name); }
+
+void AsaTest::StopEngines() {
+  auto& Server = vdbsrv::Server::Instance();
+  for (const auto& E : Server.Engines()) {
+    vdbsrv::ConnectParams Params;
+    Params.engineName = E.name;
+    Server.StopEngine(Params, nullptr);
+  }
+}
+
+std::string AsaTest::FileScalar(const std::string& File, const std::string& SQL) {
+  sqlite3* Handle = nullptr;
+  std::string Result = "<error>";
+  if (sqlite3_open_v2(File.c_str(), &Handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* St = nullptr;
+    if (sqlite3_prepare_v2(Handle, SQL.c_str(), -1, &St, nullptr) == SQLITE_OK && sqlite3_step(St) == SQLITE_ROW) {
+      const unsigned char* Text = sqlite3_column_text(St, 0);
+      Result = Text ? reinterpret_cast<const char*>(Text) : "<null>";
+    }
+    sqlite3_finalize(St);
+  }
+  sqlite3_close_v2(Handle);
+  return Result;
+}
 
 std::string Sqlite3(const std::string& File, const std::string& SQL) {
   const std::string Cmd = "sqlite3 '" + File + "' \"" + SQL + "\" 2>&1";

@@ -34,6 +34,11 @@ class AsaTest : public ::testing::Test {
   static int32_t AdaptersInUse();
   // Whether the in-process server runs an engine of that name.
   static bool EngineRunning(const std::string& Name);
+  // Stops every engine, so that the next connect opens its database anew.
+  static void StopEngines();
+  // The first value of SQL's first row, read from File beside any engine
+  // through SQLite itself: "<null>" for NULL, "<error>" when it cannot be read.
+  static std::string FileScalar(const std::string& File, const std::string& SQL);
 
   std::string Dir;  // the temporary directory, with a trailing "/"
   std::string Db;   // Dir + "test.db"

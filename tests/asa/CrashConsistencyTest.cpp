@@ -72,22 +72,6 @@ class ReportPipe {
 
 class CrashConsistencyTest : public asatest::AsaTest {
  protected:
-  // One value from the file, read beside any engine.
-  std::string Scalar(const std::string& SQL) {
-    sqlite3* Handle = nullptr;
-    std::string Result = "<error>";
-    if (sqlite3_open_v2(Db.c_str(), &Handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_stmt* St = nullptr;
-      if (sqlite3_prepare_v2(Handle, SQL.c_str(), -1, &St, nullptr) == SQLITE_OK && sqlite3_step(St) == SQLITE_ROW) {
-        const unsigned char* Text = sqlite3_column_text(St, 0);
-        Result = Text ? reinterpret_cast<const char*>(Text) : "0";
-      }
-      sqlite3_finalize(St);
-    }
-    sqlite3_close_v2(Handle);
-    return Result;
-  }
-
   // The single integer a query answers, read through a statement.
   static int64_t Value(vdb::TAsaSession& S, const std::string& SQL) {
     vdb::TAsaSQL Q(nullptr);
@@ -97,14 +81,6 @@ class CrashConsistencyTest : public asatest::AsaTest {
     return Q.GetFieldValue(0).AsInt64();
   }
 
-  static void StopEngines() {
-    auto& Server = vdbsrv::Server::Instance();
-    for (const auto& E : Server.Engines()) {
-      vdbsrv::ConnectParams Params;
-      Params.engineName = E.name;
-      Server.StopEngine(Params, nullptr);
-    }
-  }
 
   // Starts the writer at First; answers its process id.
   pid_t StartChild(int64_t First, ReportPipe& Pipe) {
@@ -168,7 +144,7 @@ TEST_F(CrashConsistencyTest, EveryReportedCommitSurvivesSigkill) {
     }
     Reported += Pipe.Count;
 
-    ASSERT_EQ("ok", Scalar("PRAGMA integrity_check"));
+    ASSERT_EQ("ok", FileScalar(Db, "PRAGMA integrity_check"));
 
     // A fresh session opens the database the killed writer left behind and
     // finds every reported row, no gap and no batch committed in part.

@@ -65,39 +65,14 @@ class FaultInjectionTest : public asatest::AsaTest {
     return 0;
   }
 
-  // One value read beside the engine, straight from the file.
-  static std::string Scalar(const std::string& File, const std::string& SQL) {
-    sqlite3* Db = nullptr;
-    std::string Result = "<error>";
-    if (sqlite3_open_v2(File.c_str(), &Db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-      sqlite3_stmt* St = nullptr;
-      if (sqlite3_prepare_v2(Db, SQL.c_str(), -1, &St, nullptr) == SQLITE_OK && sqlite3_step(St) == SQLITE_ROW) {
-        const unsigned char* Text = sqlite3_column_text(St, 0);
-        Result = Text ? reinterpret_cast<const char*>(Text) : "<null>";
-      }
-      sqlite3_finalize(St);
-    }
-    sqlite3_close_v2(Db);
-    return Result;
-  }
-
   // The file passes SQLite's integrity check and t holds exactly Rows rows,
   // the committed ones among them.
   static void ExpectIntact(const std::string& File, int Rows) {
-    EXPECT_EQ("ok", Scalar(File, "PRAGMA integrity_check"));
-    EXPECT_EQ(std::to_string(Rows), Scalar(File, "select count(*) from t"));
-    EXPECT_EQ(std::to_string(kCommitted), Scalar(File, "select count(*) from t where n <= " + std::to_string(kCommitted)));
+    EXPECT_EQ("ok", FileScalar(File, "PRAGMA integrity_check"));
+    EXPECT_EQ(std::to_string(Rows), FileScalar(File, "select count(*) from t"));
+    EXPECT_EQ(std::to_string(kCommitted), FileScalar(File, "select count(*) from t where n <= " + std::to_string(kCommitted)));
   }
 
-  // Stops every engine, so that the next connect opens the database anew.
-  static void StopEngines() {
-    auto& Server = vdbsrv::Server::Instance();
-    for (const auto& E : Server.Engines()) {
-      vdbsrv::ConnectParams Params;
-      Params.engineName = E.name;
-      Server.StopEngine(Params, nullptr);
-    }
-  }
 
   std::unique_ptr<vdbtest::FaultScope> Faults;
 };
@@ -157,7 +132,7 @@ TEST_F(FaultInjectionTest, FailedSyncAtCommitReachesTheSessionAndReleasesTheTran
   Other->Close();
   S->Close();
   ExpectIntact(Db, kCommitted + 2);
-  EXPECT_EQ("0", Scalar(Db, "select count(*) from t where pad = 'changed'"));
+  EXPECT_EQ("0", FileScalar(Db, "select count(*) from t where pad = 'changed'"));
 }
 
 TEST_F(FaultInjectionTest, FailedReadsReachTheSessionAndLeaveTheDatabaseReadable) {
@@ -256,7 +231,7 @@ TEST_F(FaultInjectionTest, StatementsRaiseTheServerErrorOfEveryFault) {
     }
     S->Close();
     ExpectIntact(File, kCommitted + 1);
-    EXPECT_EQ("0", Scalar(File, "select count(*) from t where pad = 'changed'"));
+    EXPECT_EQ("0", FileScalar(File, "select count(*) from t where pad = 'changed'"));
   }
 }
 

@@ -55,15 +55,6 @@ constexpr int kCycles = kSanitized ? 100 : 1000;
 
 class ResourceLimitsTest : public asatest::AsaTest {
  protected:
-  static void StopEngines() {
-    auto& Server = vdbsrv::Server::Instance();
-    for (const auto& E : Server.Engines()) {
-      vdbsrv::ConnectParams Params;
-      Params.engineName = E.name;
-      Server.StopEngine(Params, nullptr);
-    }
-  }
-
   // What a failing test does: connects, starts work and leaves by an
   // exception with the session still connected and a transaction open.
   // The session's destruction disconnects, committing when told to.
