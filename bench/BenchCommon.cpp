@@ -245,6 +245,24 @@ void Require(bool Ok, const std::string& What) {
   if (!Ok) throw std::runtime_error(What);
 }
 
+void RequireLookupsFound(int64_t Rows, int64_t SumI, const std::vector<int64_t>& Keys) {
+  int64_t want = 0;
+  for (int64_t k : Keys) want += k;
+  Require(Rows == static_cast<int64_t>(Keys.size()) && SumI == want, "lookups found wrong rows");
+}
+
+void RequireScrollReached(int64_t Rows, int64_t SumI, int64_t Moves, const std::vector<int32_t>& Positions) {
+  int64_t want = 0;
+  for (int32_t p : Positions) want += p;
+  Require(Rows == Moves && SumI == want, "scroll reached wrong rows");
+}
+
+void AddScrollCases(std::vector<Case>& Cases,
+                    const std::function<void(benchmark::State&, const std::string&)>& Scroll) {
+  for (const char* w : {"scroll", "scroll_x2", "scroll_small", "scroll_small_x2"})
+    Cases.push_back({w, [Scroll, w](benchmark::State& s) { Scroll(s, w); }});
+}
+
 namespace {
 
 // Keeps the fastest and the mean time of the repetitions; errors win.

@@ -124,4 +124,17 @@ int RunContender(int argc, char** argv, const std::vector<Case>& Cases);
 // Throws std::runtime_error with What unless Ok.
 void Require(bool Ok, const std::string& What);
 
+// Throws unless the lookups of Keys found one row each: Rows rows whose keys
+// add up to SumI.
+void RequireLookupsFound(int64_t Rows, int64_t SumI, const std::vector<int64_t>& Keys);
+
+// Throws unless Moves moves to Positions read Rows rows whose keys add up to
+// SumI (the key of row p is p).
+void RequireScrollReached(int64_t Rows, int64_t SumI, int64_t Moves, const std::vector<int32_t>& Positions);
+
+// Adds the four scroll workloads (two cursor sizes, two move counts) run by
+// a contender's Scroll function.
+void AddScrollCases(std::vector<Case>& Cases,
+                    const std::function<void(benchmark::State&, const std::string&)>& Scroll);
+
 }  // namespace vdbbench

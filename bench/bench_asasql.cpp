@@ -141,9 +141,7 @@ void Lookup(benchmark::State& state) {
     }
     f.Q->UnprepareOpen();
   }
-  int64_t want = 0;
-  for (int64_t k : keys) want += k;
-  Require(r.rows == static_cast<int64_t>(keys.size()) && r.sumI == want, "lookups found wrong rows");
+  RequireLookupsFound(r.rows, r.sumI, keys);
 }
 
 void BlobBig(benchmark::State& state) {
@@ -226,9 +224,7 @@ void Scroll(benchmark::State& state, const std::string& workload) {
       if (f.Q->MoveTo(p - 1) && f.Q->Curr()) r.Read(*f.Q);
     f.Q->Close();
   }
-  int64_t want = 0;
-  for (int32_t p : pos) want += p;
-  Require(r.rows == moves && r.sumI == want, "scroll reached wrong rows");
+  RequireScrollReached(r.rows, r.sumI, moves, pos);
 }
 
 // Sessions connecting to the running engine that a first session started.
@@ -251,7 +247,6 @@ int main(int argc, char** argv) {
       {"scan", Scan},   {"insert", Insert},       {"lookup", Lookup},   {"blob_big", BlobBig},
       {"blob_small", BlobSmall}, {"connect", Connect},
   };
-  for (const char* w : {"scroll", "scroll_x2", "scroll_small", "scroll_small_x2"})
-    cases.push_back({w, [w](benchmark::State& s) { Scroll(s, w); }});
+  AddScrollCases(cases, Scroll);
   return RunContender(argc, argv, cases);
 }

@@ -184,9 +184,7 @@ void Lookup(benchmark::State& state) {
     c.Drop(stmt);
   }
   L().free_filled_sqlda(in);
-  int64_t want = 0;
-  for (int64_t k : keys) want += k;
-  Require(r.rows == static_cast<int64_t>(keys.size()) && r.sumI == want, "lookups found wrong rows");
+  RequireLookupsFound(r.rows, r.sumI, keys);
 }
 
 // One long-value piece entry of kPiece bytes.
@@ -325,9 +323,7 @@ void Scroll(benchmark::State& state, const std::string& workload) {
     L().dbpp_close(&c.ca, "s");
     c.Drop(stmt);
   }
-  int64_t want = 0;
-  for (int32_t p : pos) want += p;
-  Require(r.rows == moves && r.sumI == want, "scroll reached wrong rows");
+  RequireScrollReached(r.rows, r.sumI, moves, pos);
 }
 
 // Connections to the running engine: a first connection holds the
@@ -352,7 +348,6 @@ int main(int argc, char** argv) {
       {"scan", Scan},   {"insert", Insert},       {"lookup", Lookup},   {"blob_big", BlobBig},
       {"blob_small", BlobSmall}, {"connect", Connect},
   };
-  for (const char* w : {"scroll", "scroll_x2", "scroll_small", "scroll_small_x2"})
-    cases.push_back({w, [w](benchmark::State& s) { Scroll(s, w); }});
+  AddScrollCases(cases, Scroll);
   return RunContender(argc, argv, cases);
 }

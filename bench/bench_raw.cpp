@@ -112,9 +112,7 @@ void Lookup(benchmark::State& state) {
     }
     sqlite3_finalize(st);
   }
-  int64_t want = 0;
-  for (int64_t k : keys) want += k;
-  Require(r.rows == static_cast<int64_t>(keys.size()) && r.sumI == want, "lookups found wrong rows");
+  RequireLookupsFound(r.rows, r.sumI, keys);
 }
 
 void BlobBig(benchmark::State& state) {
@@ -184,9 +182,7 @@ void Scroll(benchmark::State& state, const std::string& workload) {
     }
     sqlite3_finalize(st);
   }
-  int64_t want = 0;
-  for (int32_t p : pos) want += p;
-  Require(r.rows == moves && r.sumI == want, "scroll reached wrong rows");
+  RequireScrollReached(r.rows, r.sumI, moves, pos);
 }
 
 void Connect(benchmark::State& state) {
@@ -207,7 +203,6 @@ int main(int argc, char** argv) {
       {"scan", Scan},         {"scan_steps", ScanSteps}, {"insert", Insert},   {"lookup", Lookup},
       {"blob_big", BlobBig},  {"blob_small", BlobSmall}, {"connect", Connect},
   };
-  for (const char* w : {"scroll", "scroll_x2", "scroll_small", "scroll_small_x2"})
-    cases.push_back({w, [w](benchmark::State& s) { Scroll(s, w); }});
+  AddScrollCases(cases, Scroll);
   return RunContender(argc, argv, cases);
 }

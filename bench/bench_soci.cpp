@@ -93,9 +93,7 @@ void Lookup(benchmark::State& state) {
       if (st.execute(true)) r.Read(i, s, d, ts);
     }
   }
-  int64_t want = 0;
-  for (int64_t k : keys) want += k;
-  Require(r.rows == static_cast<int64_t>(keys.size()) && r.sumI == want, "lookups found wrong rows");
+  RequireLookupsFound(r.rows, r.sumI, keys);
 }
 
 void BlobBig(benchmark::State& state) {

@@ -79,9 +79,7 @@ void Lookup(benchmark::State& state) {
       q.reset();
     }
   }
-  int64_t want = 0;
-  for (int64_t k : keys) want += k;
-  Require(r.rows == static_cast<int64_t>(keys.size()) && r.sumI == want, "lookups found wrong rows");
+  RequireLookupsFound(r.rows, r.sumI, keys);
 }
 
 void BlobBig(benchmark::State& state) {

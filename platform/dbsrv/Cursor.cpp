@@ -116,15 +116,7 @@ void Cursor::LoadResultSet() {
     size_t at = static_cast<size_t>(read_ - 1) * static_cast<size_t>(width_);
     for (int c = 0; c < width_; ++c) {
       SqlValue v = static_cast<size_t>(c) < row.size() ? row[static_cast<size_t>(c)].View() : SqlValue{};
-      Cell& cell = cells_[at + static_cast<size_t>(c)];
-      cell.kind = v.kind;
-      cell.i = v.i;
-      cell.d = v.d;
-      cell.n = v.n;
-      if (v.kind == svText || v.kind == svBlob) {
-        cell.i = static_cast<int64_t>(arena_.size());
-        arena_.insert(arena_.end(), v.p, v.p + v.n);
-      }
+      StoreCell(cells_[at + static_cast<size_t>(c)], v);
     }
   }
   // The rows now live in the cache only.
@@ -179,17 +171,18 @@ bool Cursor::StepOne() {
 void Cursor::StoreRow(int64_t row, sqlite3_stmt* from, int firstColumn) {
   size_t at = static_cast<size_t>(row - 1) * static_cast<size_t>(width_);
   if (cells_.size() < at + static_cast<size_t>(width_)) cells_.resize(at + static_cast<size_t>(width_));
-  for (int c = 0; c < width_; ++c) {
-    SqlValue v = ColumnValue(from, c + firstColumn);
-    Cell& cell = cells_[at + static_cast<size_t>(c)];
-    cell.kind = v.kind;
-    cell.i = v.i;
-    cell.d = v.d;
-    cell.n = v.n;
-    if (v.kind == svText || v.kind == svBlob) {
-      cell.i = static_cast<int64_t>(arena_.size());
-      arena_.insert(arena_.end(), v.p, v.p + v.n);
-    }
+  for (int c = 0; c < width_; ++c) StoreCell(cells_[at + static_cast<size_t>(c)], ColumnValue(from, c + firstColumn));
+}
+
+void Cursor::StoreCell(Cell& cell, const SqlValue& v) {
+  cell.kind = v.kind;
+  cell.i = v.i;
+  cell.d = v.d;
+  cell.n = v.n;
+  // Text and bytes are copied into the arena; the cell keeps their offset.
+  if (v.kind == svText || v.kind == svBlob) {
+    cell.i = static_cast<int64_t>(arena_.size());
+    arena_.insert(arena_.end(), v.p, v.p + v.n);
   }
 }
 

@@ -125,6 +125,7 @@ class Cursor {
   bool Ensure(int64_t row);
   bool StepOne();
   void StoreRow(int64_t row, sqlite3_stmt* from, int firstColumn);
+  void StoreCell(Cell& cell, const SqlValue& v);
   void DrainAll();
   bool Refetch(int64_t row);
   int64_t CurrentRowid() const;
